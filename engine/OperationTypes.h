@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Internet.h"
+
+class CProgressCtrl;
+
+enum OperationKind : std::int32_t { Backup = 0, Restore = 1, LogFiles = 2 };
+
+enum OperationPhase : std::int32_t { Preparing = 0, Transferring = 1, Finished = 2 };
+
+// Result codes of a run; any other value is a system error code recorded by logFailure.
+enum ResultCode : std::uint32_t {
+    RESULT_OK = 0,
+    RESULT_FTP_FAILED = 2,
+    RESULT_FOLDER_NOT_CURRENT = 3,
+    RESULT_BACKUP_NOT_INITIATED = 6,
+    RESULT_RESTORE_NOT_INITIATED = 7,
+    RESULT_UNKNOWN_OPERATION = 8,
+    RESULT_INVALID_BACKUP = 9,
+    RESULT_TRANSFER_FAILED = 10,
+};
+
+// Handed to the worker. The front end fills it before the worker starts and keeps it, the
+// bar, the phase and the status text alive until the worker has ended.
+struct OperationContext {
+    std::unique_ptr<CFtpConnection> connection;
+    std::int32_t operation = Backup;
+    std::string localFolder;
+    std::string host;
+    CProgressCtrl* progressBar = nullptr;
+    // The worker stores the status text before it stores Transferring (release); the display
+    // reads the text only after it has loaded Transferring (acquire).
+    std::atomic<std::int32_t>* phase = nullptr;
+    std::string* statusText = nullptr;
+    std::int32_t debugLevel = 0;
+    std::int32_t resume = 0;
+};
+
+inline constexpr const char* kSafeMarker = "7.1/safe";
+inline constexpr const char* kRestoreMarker = "7.1/safe2";

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/FileItemList.h"
+
+// The recovery file "k7.bad", the listing "k7.lst" (written as "k7.tmp") and the registry
+// value "Directory". File names are relative to the current directory unless the recovery
+// directory below has been set.
+inline constexpr const char* kRecoveryFileName = "k7.bad";
+inline constexpr const char* kListingFileName = "k7.lst";
+inline constexpr const char* kListingTempName = "k7.tmp";
+inline constexpr const char* kRegistryKey = "SOFTWARE\\Ardenvo\\VelmoraMiniQel";
+inline constexpr const char* kRegistryValue = "Directory";
+
+void createRecoveryFile(CFileItemList& files, const std::string& localFolder);
+int markRecoveryFile(std::int32_t code);
+int useRecoveryFile(CFileItemList& files);
+void clearRecoveryFile();
+void setRecoveryDirectory(const std::string& localFolder);
+int createFileListing(CFileItemList& files);
+void clearFileListing();
+int fileListingExists();
+
+// Reads "k7.lst" (width, count, records); nullopt for a missing or damaged listing. Used by
+// readRestoreList.
+std::optional<std::vector<std::string>> readFileListing(const std::filesystem::path& file);
+
+// Pins the recovery files to the local folder, whatever the current directory becomes while
+// a local tree is walked; an empty path returns to the current directory.
+void setRecoveryFolder(const std::filesystem::path& folder);
+std::filesystem::path recoveryPath(const char* name);
+
+// The first five fields of a recovery file, as the front ends read them before a run.
+struct RecoveryHeader {
+    std::int32_t code = 0;
+    std::string host;
+    std::string folder;
+};
+std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& file);
+// The file belongs to this operation, host and folder (exact, case-sensitive).
+bool recoveryMatches(const RecoveryHeader& header, std::int32_t operation,
+                     const std::string& host, const std::string& folder);
