@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config dpkg-dev
     libgtest-dev libgmock-dev
     qt6-base-dev
     python3-pyftpdlib
