@@ -1,0 +1,237 @@
+#include "engine/Driver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "engine/Connection.h"
+#include "engine/Operations.h"
+#include "engine/RecoveryFiles.h"
+#include "engine/oplog/EngineState.h"
+#include "engine/oplog/OperationLog.h"
+#include "fileaccess/Enumeration.h"
+#include "fileaccess/FtpWrappers.h"
+#include "platform/LastError.h"
+#include "platform/LocalFind.h"
+
+namespace {
+
+constexpr std::uint32_t kTimeoutMs = 900000;
+
+std::unique_ptr<CInternetSession> createSession() {
+    try {
+        return std::make_unique<CInternetSession>(
+            "Qel", 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+            INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_KEEP_CONNECTION |
+                INTERNET_FLAG_PRAGMA_NOCACHE);
+    } catch (const CInternetException& error) {
+        logException(error.GetErrorMessage());
+    } catch (const std::exception& error) {
+        logMessage(formatString("runOperation: cannot create the FTP session: %s\n", error.what()));
+    }
+    return nullptr;
+}
+
+void setTimeouts(CInternetSession& session) {
+    for (const std::uint32_t option :
+         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+          INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+          INTERNET_OPTION_DATA_RECEIVE_TIMEOUT})
+        session.SetOption(option, kTimeoutMs);
+}
+
+// The folder as the system reports it once it is current; the entered text when the query
+// fails (the failure is recorded).
+std::string currentDirectoryOr(const std::string& entered) {
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    if (!error)
+        return current.string();
+    SetLastError(static_cast<std::uint32_t>(error.value()));
+    logFailure("GetCurrentDirectory", 0);
+    return entered;
+}
+
+void logLine(const std::string& text) {
+    auto& engine = vlmFTPClient::state();
+    engine.messageBuffer = text;
+    logMessage(engine.messageBuffer);
+}
+
+std::uint32_t dispatch(OperationContext& context, const std::string& folder,
+                       CInternetSession& session) {
+    switch (context.operation) {
+    case Backup:
+        if (!RemoteFileExists(context.connection.get(), kSafeMarker))
+            return RESULT_BACKUP_NOT_INITIATED;
+        return static_cast<std::uint32_t>(doBackup(context, folder, session, context.resume));
+    case Restore:
+        if (!RemoteFileExists(context.connection.get(), kSafeMarker))
+            return RESULT_RESTORE_NOT_INITIATED;
+        if (!checkBackupFolder())
+            return RESULT_INVALID_BACKUP;
+        if (RemoteCreateEmptyFile(context.connection.get(), kRestoreMarker) == 1)
+            logLine("Restore: Problems creating safe2 file\n");
+        return static_cast<std::uint32_t>(doRestore(context, folder, session, context.resume));
+    case LogFiles:
+        return static_cast<std::uint32_t>(getLogFiles(context, folder, session, context.resume));
+    default:
+        return RESULT_UNKNOWN_OPERATION;
+    }
+}
+
+void removeMarkers(OperationContext& context, CInternetSession& session, std::uint32_t result) {
+    const bool backupOrRestore = context.operation == Backup || context.operation == Restore;
+    if (result == RESULT_OK && backupOrRestore) {
+        reconnect(context, session);
+        RemoteDeleteTree(context.connection.get(), kSafeMarker);
+        if (context.operation == Restore)
+            RemoteDeleteTree(context.connection.get(), kRestoreMarker);
+    } else if (result == RESULT_INVALID_BACKUP && context.operation == Restore) {
+        RemoteDeleteTree(context.connection.get(), kRestoreMarker);
+    }
+}
+
+// The result codes 2, 3 and 6 to 10 have fixed meanings; an error number equal to one of them
+// would show the user the wrong message.
+bool isOwnResultCode(std::uint32_t code) {
+    return code == RESULT_OK || code == RESULT_FTP_FAILED || code == RESULT_FOLDER_NOT_CURRENT ||
+           (code >= RESULT_BACKUP_NOT_INITIATED && code <= RESULT_TRANSFER_FAILED);
+}
+
+// The result for an exception the FTP layer did not raise: its system error number when it
+// carries one, ENOMEM for memory, EIO for anything else.
+std::uint32_t resultForException(const std::exception_ptr& thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    } catch (const std::system_error& error) {
+        const auto& category = error.code().category();
+        const auto code = static_cast<std::uint32_t>(error.code().value());
+        const bool errnoValue =
+            category == std::generic_category() || category == std::system_category();
+        return errnoValue && !isOwnResultCode(code) ? code : EIO;
+    } catch (...) {
+        return EIO;
+    }
+}
+
+std::string describeException(const std::exception_ptr& thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+// Closing a connection that an unexpected exception left behind must not throw again.
+void abandonConnection(OperationContext& context) {
+    if (!context.connection)
+        return;
+    try {
+        context.connection->Close();
+    } catch (const CInternetException&) {
+    }
+    context.connection.reset();
+}
+
+std::uint32_t failUnexpectedly(OperationContext& context, const std::exception_ptr& thrown) {
+    abandonConnection(context);
+    const std::uint32_t result = resultForException(thrown);
+    SetLastError(result);
+    logFailure(("runOperation: " + describeException(thrown)).c_str(), static_cast<int>(result));
+    return result;
+}
+
+// Steps from the connection attempt to the marker removal, with the exception handling that
+// turns every failure into a result.
+std::uint32_t attemptOperation(OperationContext& context, const std::string& folder,
+                               CInternetSession& session) {
+    try {
+        if (vlmFTPClient::debugAbove(0))
+            logLine(
+                formatString("Attempting connection to %s\n", vlmFTPClient::state().host.c_str()));
+        openConnection(context, session);
+        const std::uint32_t result = dispatch(context, folder, session);
+        if (result != RESULT_UNKNOWN_OPERATION)
+            removeMarkers(context, session, result);
+        closeConnection(context);
+        return result;
+    } catch (const CInternetException& error) {
+        // The session's close ends whatever this connection still holds.
+        context.connection.reset();
+        logException(error.GetErrorMessage());
+        return RESULT_FTP_FAILED;
+    } catch (...) {
+        return failUnexpectedly(context, std::current_exception());
+    }
+}
+
+void copyContextIntoEngine(const OperationContext& context) {
+    auto& engine = vlmFTPClient::state();
+    engine.host = context.host;
+    engine.progressBar = context.progressBar;
+    engine.phase = context.phase;
+    engine.statusText = context.statusText;
+}
+
+std::uint32_t runFromSession(OperationContext& context) {
+    std::string folder = context.localFolder;
+    copyContextIntoEngine(context);
+    const std::unique_ptr<CInternetSession> session = createSession();
+    vlmFTPClient::state().debugLevel = context.debugLevel;
+    if (!session)
+        return RESULT_FTP_FAILED;
+    setTimeouts(*session);
+
+    if (::chdir(folder.c_str()) != 0)
+        return RESULT_FOLDER_NOT_CURRENT;
+    folder = currentDirectoryOr(folder);
+    setRecoveryFolder(folder);
+    if (vlmFTPClient::debugAbove(0))
+        logStart();
+
+    const std::uint32_t result = attemptOperation(context, folder, *session);
+    session->Close();
+    setRecoveryFolder({});
+    return result;
+}
+
+} // namespace
+
+std::uint32_t runOperation(OperationContext* pParam) {
+    if (pParam == nullptr) {
+        std::fputs("runOperation: assertion failed: pParam\n", stderr);
+        std::abort();
+    }
+    OperationContext& context = *pParam;
+    const std::uint32_t result = runFromSession(context);
+    if (vlmFTPClient::debugAbove(0))
+        logLine("**** Operation completed ****\n");
+    if (context.phase)
+        context.phase->store(Finished, std::memory_order_release);
+    return result;
+}
+
+bool checkBackupFolder() {
+    static constexpr const char* kPatterns[] = {"ST", "access2", "ST/syscfg.*", "ST/SYSDIR.*",
+                                                "ST/MMTA.BOX/MBxProf.*"};
+    CFileFind finder;
+    finder.SetIgnoreCase(true);
+    bool allFound = true;
+    for (const char* pattern : kPatterns) {
+        if (!finder.FindFile(pattern))
+            allFound = false;
+        finder.Close();
+    }
+    return allFound;
+}
