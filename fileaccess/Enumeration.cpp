@@ -1,0 +1,112 @@
+#include "fileaccess/Enumeration.h"
+
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+
+#include "engine/oplog/EngineState.h"
+#include "engine/oplog/OperationLog.h"
+#include "fileaccess/FtpWrappers.h"
+#include "fileaccess/Navigation.h"
+#include "platform/Sleep.h"
+
+namespace {
+
+std::string ChangeDirectory(int where, CFtpConnection* connection, const std::string& path) {
+    return where == kRemoteSearch ? RemoteChDir(connection, path) : LocalChDir(path);
+}
+
+bool IsLocalRegularFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// A start path that did not come back as the current directory may still name one file.
+int TakeStartAsSingleFile(int where, CFtpConnection* connection, const std::string& start,
+                          CFileItemList* files) {
+    const bool exists =
+        where == kRemoteSearch ? RemoteFileExists(connection, start) : IsLocalRegularFile(start);
+    if (!exists)
+        return 0;
+    if (vlmFTPClient::debugAbove(1))
+        logMessage(formatString("Found normal:\t\t%s\n", start.c_str()));
+    files->AddTail(std::make_unique<CFileItem>(start));
+    return 1;
+}
+
+bool StartListing(int where, CFileFind& finder, const std::string& directory) {
+    if (where == kRemoteSearch)
+        return finder.FindFile("*", INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT);
+    const bool endsInSeparator = !directory.empty() && directory.back() == '/';
+    return finder.FindFile(directory + (endsInSeparator ? "*.*" : "/*.*"), 0);
+}
+
+// Lists the directory we stand in; returns the number of normal files appended.
+int ListCurrentDirectory(int where, bool recurse, CFileFind& finder, const std::string& current,
+                         CFileItemList* directories, CFileItemList* files) {
+    int count = 0;
+    bool more = StartListing(where, finder, current);
+    while (more) {
+        more = finder.FindNextFile();
+        if (finder.IsDots())
+            continue;
+        if (!finder.IsDirectory()) {
+            const std::string path = finder.GetFilePath();
+            if (vlmFTPClient::debugAbove(1))
+                logMessage(formatString("Found normal:\t\t%s\n", path.c_str()));
+            files->AddTail(std::make_unique<CFileItem>(path));
+            ++count;
+        } else if (recurse) {
+            const std::string path = finder.GetFilePath();
+            if (vlmFTPClient::debugAbove(1))
+                logMessage(formatString("Found directory:\t%s\n", path.c_str()));
+            if (path != current)
+                directories->AddTail(std::make_unique<CFileItem>(path));
+        }
+    }
+    return count;
+}
+
+int WalkDirectories(int where, bool recurse, CFtpConnection* connection, CFileFind& finder,
+                    CFileItemList* directories, CFileItemList* files) {
+    int count = 0;
+    auto position = directories->GetTailPosition();
+    while (position) {
+        const std::string directory = directories->GetAt(position).GetPath();
+        if (vlmFTPClient::debugAbove(1))
+            logMessage(formatString("Searching = %s\n", directory.c_str()));
+        const std::string current = ChangeDirectory(where, connection, directory);
+        if (current.empty())
+            return 0;
+        // Listing wherever we happened to stay would repeat that directory (and, through its
+        // subdirectories, the whole walk) over and over.
+        if (current != directory) {
+            logMessage(formatString("Could not enter directory %s\n", directory.c_str()));
+            return 0;
+        }
+        count += ListCurrentDirectory(where, recurse, finder, current, directories, files);
+        directories->GetNext(position);
+        finder.Close();
+        if (where == kRemoteSearch)
+            Sleep(0);
+    }
+    return count;
+}
+
+} // namespace
+
+int FindNormalFiles(int where, bool recurse, CFtpConnection* connection, CFileFind& finder,
+                    std::string start, CFileItemList* directories, CFileItemList* files) {
+    const std::string current = ChangeDirectory(where, connection, start);
+    if (current.empty())
+        return 0;
+    if (current != start)
+        return TakeStartAsSingleFile(where, connection, start, files);
+    try {
+        directories->AddTail(std::make_unique<CFileItem>(start));
+    } catch (const std::bad_alloc&) {
+        logMessage(formatString("Insufficient memory to allocate %s\n", start.c_str()));
+        return 0;
+    }
+    return WalkDirectories(where, recurse, connection, finder, directories, files);
+}

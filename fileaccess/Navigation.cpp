@@ -1,0 +1,161 @@
+#include "fileaccess/Navigation.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "engine/oplog/EngineState.h"
+#include "engine/oplog/OperationLog.h"
+#include "fileaccess/PathLimit.h"
+#include "fileaccess/PathRoutines.h"
+#include "platform/LastError.h"
+#include "platform/Sleep.h"
+
+namespace {
+
+// The process's current directory, however long; empty when it cannot be read (for example
+// when it has been removed).
+std::string ProcessCurrentDirectory() {
+    char* directory = ::getcwd(nullptr, 0);
+    if (!directory)
+        return {};
+    std::string result = directory;
+    std::free(directory);
+    return result;
+}
+
+// The last "/", and only when there is none the last "\".
+std::size_t LastPreferredSeparator(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash != std::string::npos ? slash : path.rfind('\\');
+}
+
+} // namespace
+
+std::string LocalChDir(const std::string& path) {
+    // A failed change shows in the directory read back, which the caller compares.
+    [[maybe_unused]] const int changed = ::chdir(path.c_str());
+    std::string directory = ProcessCurrentDirectory();
+    if (vlmFTPClient::debugAbove(5))
+        logMessage(formatString("LocalChDir:  Set Current Directory to %s\n", directory.c_str()));
+    return directory;
+}
+
+std::string RemoteChDir(CFtpConnection* connection, const std::string& path) {
+    connection->SetCurrentDirectory(path);
+    Sleep(0);
+    std::string directory;
+    connection->GetCurrentDirectory(directory);
+    Sleep(0);
+    if (vlmFTPClient::debugAbove(5))
+        logMessage(formatString("RemoteChDir:  Set Current Directory to %s\n", directory.c_str()));
+    return directory;
+}
+
+std::string RemoteChangeToParentDir(CFtpConnection* connection, const std::string& path) {
+    if (path.empty())
+        return {};
+    if (path.size() > kMaxPathLength) {
+        SetLastError(ENAMETOOLONG);
+        return {};
+    }
+    std::string parent = path;
+    for (;;) {
+        const auto separator = LastPreferredSeparator(parent);
+        if (separator == std::string::npos)
+            break;
+        if (separator == 0) {
+            parent.resize(1);
+            connection->SetCurrentDirectory(parent);
+            Sleep(0);
+            break;
+        }
+        parent.resize(separator);
+        const bool entered = connection->SetCurrentDirectory(parent);
+        Sleep(0);
+        if (entered)
+            break;
+    }
+    std::string directory;
+    connection->GetCurrentDirectory(directory);
+    Sleep(0);
+    if (vlmFTPClient::debugAbove(0))
+        logMessage(formatString("RemoteChangeToParentDir:  Set Current Directory to %s\n",
+                                directory.c_str()));
+    return directory;
+}
+
+namespace {
+
+constexpr int kMadeOrExists = 0;
+constexpr int kCreationFailed = 4;
+constexpr int kHomeUnreachable = 5;
+
+bool SetRemoteDirectory(CFtpConnection* connection, const std::string& path) {
+    const bool entered = connection->SetCurrentDirectory(path);
+    Sleep(0);
+    return entered;
+}
+
+// Climbs the path until the server lets us in; returns where the missing part begins.
+std::size_t EnterDeepestParent(CFtpConnection* connection, std::string path) {
+    for (;;) {
+        const auto separator = LastPreferredSeparator(path);
+        if (separator == std::string::npos)
+            return 0;
+        if (separator == 0) {
+            SetRemoteDirectory(connection, path.substr(0, 1));
+            return 1;
+        }
+        path.resize(separator);
+        if (SetRemoteDirectory(connection, path))
+            return separator + 1;
+    }
+}
+
+// Creates chain[start..] one component at a time, each named relative to where we stand.
+bool CreateRemoteChain(CFtpConnection* connection, const std::string& chain, std::size_t start) {
+    std::size_t searchFrom = start;
+    for (;;) {
+        auto next = chain.find('/', searchFrom);
+        if (next == std::string::npos)
+            next = chain.find('\\', searchFrom);
+        const auto length = next == std::string::npos ? std::string::npos : next - start;
+        const bool created = connection->CreateDirectory(chain.substr(start, length));
+        Sleep(0);
+        if (!created)
+            return false;
+        if (next == std::string::npos)
+            return true;
+        searchFrom = next + 1;
+    }
+}
+
+} // namespace
+
+int RemoteMakeDirs(CFtpConnection* connection, const std::string& path, std::string home) {
+    if (path.size() > kMaxPathLength) {
+        SetLastError(ENAMETOOLONG);
+        return kCreationFailed;
+    }
+    if (home.empty()) {
+        connection->GetCurrentDirectory(home);
+        Sleep(0);
+    }
+    if (SetRemoteDirectory(connection, path))
+        return SetRemoteDirectory(connection, home) ? kMadeOrExists : kHomeUnreachable;
+
+    std::string chain = path;
+    StripRootPrefix(chain);
+    StripTrailingSeparators(chain);
+    if (chain.rfind('/') == 0 || chain.rfind('\\') == 0) {
+        const bool created = connection->CreateDirectory(chain);
+        Sleep(0);
+        return created ? kMadeOrExists : kCreationFailed;
+    }
+    const auto start = EnterDeepestParent(connection, chain);
+    if (!CreateRemoteChain(connection, chain, start))
+        return kCreationFailed;
+    SetRemoteDirectory(connection, home);
+    return kMadeOrExists;
+}
