@@ -1,0 +1,63 @@
+#include "common/StringTable.h"
+#include "engine/Connection.h"
+#include "engine/Operations.h"
+#include "engine/RecoveryFiles.h"
+#include "engine/TransferLoopProgress.h"
+#include "engine/oplog/EngineState.h"
+#include "engine/oplog/OperationLog.h"
+#include "fileaccess/Enumeration.h"
+
+namespace {
+
+// Lists both server trees into `files`. False when a walk was cut short: a backup made from
+// such a list would lack files and still end as a success.
+bool enumerateServerTrees(OperationContext& context, CFileItemList& directories,
+                          CFileItemList& files) {
+    CFtpFileFind finder(context.connection.get(), 1);
+    for (const char* name : kDataTrees) {
+        const std::string tree = std::string(kRemoteRoot) + name;
+        const std::size_t before = files.GetCount();
+        const int found = FindNormalFiles(kRemoteSearch, true, context.connection.get(), finder,
+                                          tree, &directories, &files);
+        if (vlmFTPClient::debugAbove(1))
+            logMessage(formatString("Normal files found in %s:  %d\n", tree.c_str(), found));
+        if (static_cast<std::size_t>(found) != files.GetCount() - before) {
+            logMessage(formatString("doBackup: the listing of %s was cut short; nothing was "
+                                    "copied, the local folder is unchanged\n",
+                                    tree.c_str()));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int doBackup(OperationContext& context, std::string localFolder, CInternetSession& session,
+             int resume) {
+    CFileItemList directories;
+    CFileItemList files;
+    if (resume)
+        resume = useRecoveryFile(files);
+    if (!resume) {
+        // Paths read before a damaged recovery file gave out must not join the fresh list.
+        files.RemoveAll();
+        clearRecoveryFile();
+        if (!enumerateServerTrees(context, directories, files))
+            return RESULT_FTP_FAILED;
+        clearFileListing();
+        reconnect(context, session);
+        if (!createFileListing(files))
+            clearFileListing();
+    }
+
+    const std::size_t count = files.GetCount();
+    enterTransferPhase(context, IDS_DATA_BACKUP, count);
+    if (vlmFTPClient::debugAbove(1))
+        logMessage(formatString("doBackup %zu files\n", count));
+    reconnect(context, session);
+
+    if (files.IsEmpty())
+        return RESULT_OK;
+    return getNormalFiles(context, kRemoteRoot, localFolder, files, session, true);
+}

@@ -1,0 +1,176 @@
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/StringTable.h"
+#include "engine/Connection.h"
+#include "engine/Operations.h"
+#include "engine/RecoveryFiles.h"
+#include "engine/TransferLoopPaths.h"
+#include "engine/TransferLoopProgress.h"
+#include "engine/oplog/EngineState.h"
+#include "engine/oplog/OperationLog.h"
+#include "fileaccess/Enumeration.h"
+#include "platform/LastError.h"
+
+namespace {
+
+bool isEnterableDirectory(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           ::access(path.c_str(), R_OK | X_OK) == 0;
+}
+
+bool isReadableFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           ::access(path.c_str(), R_OK) == 0;
+}
+
+// Every directory the walk recorded from `from` on (the start directory included) could be
+// read. The walk reports an unreadable directory only through its count, and not at all when
+// no file had been found yet, so the directories are checked here.
+bool recordedDirectoriesReadable(CFileItemList& directories, CFileItemList::POSITION from) {
+    for (auto pos = from; pos;) {
+        if (!isEnterableDirectory(directories.GetNext(pos).GetPath()))
+            return false;
+    }
+    return true;
+}
+
+CFileItemList::POSITION afterTail(CFileItemList& list, CFileItemList::POSITION tail) {
+    if (!tail)
+        return list.GetHeadPosition();
+    list.GetNext(tail);
+    return tail;
+}
+
+// The walk changes the current directory; the folder is the operation's home.
+void returnToFolder(const std::string& localFolder) {
+    std::error_code ignored;
+    std::filesystem::current_path(localFolder, ignored);
+}
+
+// Lists both local trees into `files`, access2 first. False, with a log line, when a tree
+// could not be read completely: the server trees must then stay as they are.
+bool enumerateLocalTrees(OperationContext& context, const std::string& localFolder,
+                         CFileItemList& directories, CFileItemList& files) {
+    for (const char* name : kDataTrees) {
+        const std::string tree = localFolder + kLocalSeparator + name;
+        const std::size_t before = files.GetCount();
+        const auto lastDirectory = directories.GetTailPosition();
+        CFileFind finder;
+        const int found = FindNormalFiles(kLocalSearch, true, context.connection.get(), finder,
+                                          tree, &directories, &files);
+        returnToFolder(localFolder);
+        if (vlmFTPClient::debugAbove(1))
+            logMessage(formatString("Normal files found in %s:  %d\n", tree.c_str(), found));
+        const bool complete =
+            isEnterableDirectory(tree) &&
+            static_cast<std::size_t>(found) == files.GetCount() - before &&
+            recordedDirectoriesReadable(directories, afterTail(directories, lastDirectory));
+        if (!complete) {
+            logMessage(formatString("doRestore: %s could not be read completely; the server "
+                                    "was not changed\n",
+                                    tree.c_str()));
+            return false;
+        }
+    }
+    return true;
+}
+
+void deleteServerTrees(OperationContext& context) {
+    for (const char* name : kDataTrees)
+        RemoteDeleteTree(context.connection.get(), std::string(kRemoteRoot) + name);
+}
+
+// The list of a fresh restore, checked before anything on the server is deleted.
+bool prepareFreshList(OperationContext& context, const std::string& localFolder,
+                      CFileItemList& directories, CFileItemList& files) {
+    if (fileListingExists()) {
+        if (!readRestoreList(files, localFolder))
+            return false;
+    } else if (!enumerateLocalTrees(context, localFolder, directories, files)) {
+        return false;
+    }
+    return verifyRestoreFile(files) != 0;
+}
+
+bool resumedListUsable(CFileItemList& files, const std::string& localFolder) {
+    if (!verifyRestoreFile(files))
+        return false;
+    if (allBelowFolder(files, localFolder))
+        return true;
+    logMessage("doRestore: the recovery file names files outside the local folder\n");
+    return false;
+}
+
+} // namespace
+
+int doRestore(OperationContext& context, std::string localFolder, CInternetSession& session,
+              int resume) {
+    CFileItemList directories;
+    CFileItemList files;
+    if (resume)
+        resume = useRecoveryFile(files);
+    if (resume) {
+        if (!resumedListUsable(files, localFolder))
+            return RESULT_INVALID_BACKUP;
+    } else {
+        // Paths read before a damaged recovery file gave out must not join the fresh list.
+        files.RemoveAll();
+        clearRecoveryFile();
+        if (!prepareFreshList(context, localFolder, directories, files))
+            return RESULT_INVALID_BACKUP;
+        deleteServerTrees(context);
+    }
+
+    const std::size_t count = files.GetCount();
+    enterTransferPhase(context, IDS_DATA_RESTORE, count);
+    reconnect(context, session);
+    if (vlmFTPClient::debugAbove(1))
+        logMessage(formatString("doRestore %zu files\n", count));
+
+    if (files.IsEmpty())
+        return RESULT_OK;
+    return putNormalFiles(context, localFolder, kRemoteRoot, files, session);
+}
+
+int readRestoreList(CFileItemList& files, const std::string& localFolder) {
+    const std::filesystem::path listingPath = recoveryPath(kListingFileName);
+    if (::access(listingPath.c_str(), R_OK) != 0) {
+        SetLastError(static_cast<std::uint32_t>(errno));
+        logFailure("readRestoreList: open k7.lst", 1);
+        return 0;
+    }
+    const auto listed = readFileListing(listingPath);
+    if (!listed) {
+        logFailure("readRestoreList", 1);
+        return 0;
+    }
+    for (const std::string& path : *listed) {
+        const auto local = localPathForListed(path, localFolder);
+        if (!local) {
+            logMessage(formatString("readRestoreList: %s lies outside the backup\n", path.c_str()));
+            SetLastError(EINVAL);
+            logFailure("readRestoreList", 1);
+            return 0;
+        }
+        files.AddTail(std::make_unique<CFileItem>(*local));
+    }
+    return 1;
+}
+
+int verifyRestoreFile(CFileItemList& files) {
+    for (auto pos = files.GetHeadPosition(); pos;) {
+        const std::string& path = files.GetNext(pos).GetPath();
+        if (!isReadableFile(path)) {
+            logMessage(formatString("verifyRestoreFile unable to find %s\n", path.c_str()));
+            return 0;
+        }
+    }
+    return 1;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/FileItemList.h"
+#include "engine/OperationTypes.h"
+
+// The operation code a recovery file carries: the operation's kind plus one.
+inline constexpr std::int32_t kRecoveryCodeBackup = Backup + 1;
+inline constexpr std::int32_t kRecoveryCodeRestore = Restore + 1;
+inline constexpr std::int32_t kRecoveryCodeLogFiles = LogFiles + 1;
+
+// Checkpoints before the 101st file and every 101 files after it.
+inline constexpr int kFilesBetweenCheckpoints = 100;
+inline constexpr std::uint32_t kPauseAfterFailureMs = 120000;
+
+// Saves the files still to move, marks the file with the loop's code and names the folder in
+// the registry; a file that cannot be marked is removed so that it is never offered.
+void writeCheckpoint(CFileItemList& remaining, const std::string& localFolder, std::int32_t code);
+
+// Logs the failed transfer and gives the loop's result: the recorded error code, or 10 when
+// none was recorded or the code would read as one of the run's own results (0 above all).
+int failedTransferResult(const char* routine);

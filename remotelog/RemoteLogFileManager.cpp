@@ -1,0 +1,105 @@
+#include "remotelog/RemoteLogFileManager.h"
+
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "engine/oplog/EngineState.h"
+#include "engine/oplog/OperationLog.h"
+
+// The last component of each entry is the file pattern; the ones before it are directories
+// entered one by one from the start directory. "/" and "\" separate alike.
+const char* const kLogPatterns[6] = {
+    "access2/*.txt", "ST\\*.out", "ST/*.log", "ST\\f983wui\\*.log", "LOGS/*", "",
+};
+
+namespace {
+
+constexpr std::size_t kExceptionTextLimit = 255;
+
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+} // namespace
+
+CRemoteLogFileManager::CRemoteLogFileManager(CInternetSession* session, ServerLogin login,
+                                             const std::string& localFolder)
+    : m_session(session), m_login(std::move(login)), m_localFolder(localFolder) {}
+
+bool CRemoteLogFileManager::GetRemoteLogFiles(CFileItemList* files) {
+    bool result = true;
+    logMessage("--- Generating Log File List ---\n");
+    std::unique_ptr<CFtpConnection> connection;
+    try {
+        connection = m_session->GetFtpConnection(m_login.host, m_login.user, m_login.password,
+                                                 m_login.port, false);
+        std::string startDirectory;
+        connection->GetCurrentDirectory(startDirectory);
+        for (int index = 0;; ++index) {
+            std::string pattern = kLogPatterns[index];
+            if (pattern.empty())
+                break;
+            if (!connection->SetCurrentDirectory(startDirectory))
+                break;
+            if (!EnterPatternDirectory(*connection, pattern))
+                continue;
+            CFtpFileFind finder(connection.get(), 1);
+            bool more = finder.FindFile(pattern, INTERNET_FLAG_RELOAD);
+            while (more) {
+                more = finder.FindNextFile();
+                if (finder.IsDirectory())
+                    continue;
+                const std::string path = formatString("%s", finder.GetFilePath().c_str());
+                logMessage(path + "\n");
+                std::unique_ptr<CFileItem> item(new (std::nothrow) CFileItem(path));
+                if (!item)
+                    throw _failobj{};
+                files->AddTail(std::move(item));
+            }
+            finder.Close();
+        }
+    } catch (const CInternetException& exception) {
+        std::string text = exception.GetErrorMessage();
+        if (text.size() > kExceptionTextLimit)
+            text.resize(kExceptionTextLimit);
+        logMessage(formatString("CRemoteLogFileManager::GetRemoteLogFiles caught "
+                                "CInternetException(%d) %s",
+                                static_cast<int>(exception.m_dwError), text.c_str()));
+        result = false;
+    } catch (...) {
+        logMessage("CRemoteLogFileManager::GetRemoteLogFiles caught exception!");
+        result = false;
+    }
+    connection.reset();
+    logMessage("--- File List Complete ---\n");
+    return result;
+}
+
+bool CRemoteLogFileManager::EnterPatternDirectory(CFtpConnection& connection,
+                                                  std::string& pattern) {
+    std::string prefix;
+    connection.GetCurrentDirectory(prefix);
+    for (;;) {
+        const std::size_t cut = pattern.find_first_of("/\\");
+        if (cut == std::string::npos)
+            return true;
+        if (cut == 0) {
+            pattern.erase(0, 1);
+            continue;
+        }
+        const std::string component = pattern.substr(0, cut);
+        pattern.erase(0, cut);
+        // A start directory reported without a trailing separator still needs one before
+        // the first directory name.
+        if (!prefix.empty() && !isSeparator(prefix.back()))
+            prefix += m_login.separator;
+        const std::string directory = prefix + component;
+        if (!connection.SetCurrentDirectory(directory)) {
+            logMessage(formatString("Could not find directory %s\n", directory.c_str()));
+            return false;
+        }
+        connection.GetCurrentDirectory(prefix);
+        prefix += m_login.separator;
+    }
+}
