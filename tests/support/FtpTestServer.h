@@ -11,7 +11,7 @@
 // Fault switches are the server's command-line options, passed in `faults`, for example
 // {"--fail-retr", "3"}; see `qel_ftpd.py --help`.
 class FtpTestServer {
-public:
+  public:
     struct Options {
         std::vector<std::string> faults;
         std::string bindAddress = "127.0.0.1"; // "::1" for IPv6
@@ -35,12 +35,14 @@ public:
     void restart();
     void restart(std::vector<std::string> faults);
 
-private:
+  private:
     void start();
+    void removeOwnedFolders();
 
     Options m_options;
     std::filesystem::path m_root;
     bool m_ownsRoot = false;
+    std::filesystem::path m_controlDir; // port file and the server's stderr
     int m_port = 0;
     int m_pid = -1;
 };

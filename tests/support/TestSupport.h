@@ -6,9 +6,14 @@
 #include <string>
 #include <vector>
 
+// A fresh folder "<prefix>XXXXXX" under the system's temporary folder.
+std::filesystem::path createTempFolder(const std::string& prefix);
+// Removes root and everything below it, also folders a test left read-only; never throws.
+void removeTree(const std::filesystem::path& root);
+
 // A fresh directory under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +21,7 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 
@@ -30,18 +35,18 @@ std::map<std::string, std::string> snapshotTree(const std::filesystem::path& roo
 // files, ST with syscfg.*, SYSDIR.* and MMTA.BOX/MBxProf.*, names with spaces, a 0-byte file,
 // an empty directory and one file of several MB. Markers "safe" (and "safe2" when asked).
 struct SampleTreeOptions {
-    int mailboxFiles = 40;           // files under access2, spread over nested folders
+    int mailboxFiles = 40; // files under access2, spread over nested folders
     std::size_t largeFileBytes = 3u << 20;
     bool safeMarker = true;
     bool restoreMarker = false;
-    bool logFiles = false;           // log files for every log pattern
+    bool logFiles = false; // log files for every log pattern
     unsigned seed = 1;
 };
 void makeSampleServerTree(const std::filesystem::path& root, const SampleTreeOptions& options = {});
 
 // A child process with its output captured; killed when it outlives the timeout.
 struct ProcessResult {
-    int exitCode = -1;   // -1 when it did not exit normally
+    int exitCode = -1; // -1 when it did not exit normally
     int signal = 0;
     bool timedOut = false;
     std::string out;
