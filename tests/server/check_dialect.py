@@ -16,7 +16,9 @@ import tempfile
 import time
 import unittest
 
-SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "qel_ftpd.py")
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, "qel_ftpd.py")
+DEMO = os.path.join(HERE, "..", "..", "tools", "demo-server.sh")
 USER = "tas"
 PASSWORD = "ulm D-XI"
 TIMEOUT = 5
@@ -105,6 +107,13 @@ class Server:
 def read_bytes(path):
     with open(path, "rb") as source:
         return source.read()
+
+
+def command_line(pid):
+    try:
+        return read_bytes("/proc/%d/cmdline" % pid)
+    except OSError:
+        return b""
 
 
 def retrieve(ftp, path):
@@ -536,6 +545,54 @@ class Lifecycle(unittest.TestCase):
             )
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"cannot listen", result.stderr)
+
+
+class DemoServer(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="qel-demo-")
+        self.root = os.path.join(self.folder, "server")
+
+    def tearDown(self):
+        self.demo("--stop")
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def demo(self, *arguments):
+        return subprocess.run(
+            ["bash", DEMO, "--root", self.root] + list(arguments), capture_output=True, text=True, timeout=60
+        )
+
+    def test_serves_a_sample_tree_and_puts_markers_back(self):
+        started = self.demo("--background")
+        self.assertEqual(started.returncode, 0, started.stderr)
+        host = [line for line in started.stdout.splitlines() if line.startswith("Velmora demo server: type 127.0.0.1:")]
+        self.assertEqual(len(host), 1, started.stdout)
+        port = int(host[0].split(":")[2].split()[0])
+        with open(os.path.join(self.root + ".state", "port")) as text:
+            self.assertEqual(int(text.read()), port)
+        for relative in ["ST/syscfg.dat", "ST/SYSDIR.DAT", "ST/MMTA.BOX/MBxProf.001", "access2/100/greetings/M0000.vox",
+                         "ST/f983wui/web.log", "LOGS/old/trace0.log", "safe", "safe2"]:
+            self.assertTrue(os.path.isfile(os.path.join(self.root, relative)), relative)
+
+        ftp = ftplib.FTP(timeout=TIMEOUT)
+        ftp.connect("127.0.0.1", port)
+        ftp.login(USER, PASSWORD)
+        ftp.sendcmd("CWD 7.0/ST")
+        self.assertEqual(ftp.pwd(), "7.0/ST")
+        ftp.delete("7.1/safe")
+        close(ftp)
+        self.assertFalse(os.path.exists(os.path.join(self.root, "safe")))
+
+        self.assertEqual(self.demo("--reset-markers").returncode, 0)
+        self.assertTrue(os.path.isfile(os.path.join(self.root, "safe")))
+
+        pid = int(read_bytes(os.path.join(self.root + ".state", "pid")))
+        self.assertEqual(self.demo("--stop").returncode, 0)
+        self.assertNotIn(b"qel_ftpd", command_line(pid), "a stopped server is gone or a zombie")
+
+    def test_rejects_bad_options(self):
+        for arguments in [("--port", "x"), ("--no-such-option",)]:
+            with self.subTest(arguments=arguments):
+                self.assertNotEqual(self.demo(*arguments).returncode, 0)
 
 
 if __name__ == "__main__":
