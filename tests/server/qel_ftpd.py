@@ -229,7 +229,7 @@ class FaultyDTPHandler(DTPHandler):
 
     def handle_read(self):
         fault = self._fault()
-        if fault is None:
+        if fault is None or not self.receive:
             return super().handle_read()
         try:
             chunk = self.recv(self.ac_in_buffer_size)
@@ -511,11 +511,16 @@ def write_port_file(path, port):
 def make_server(args):
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, os.path.realpath(args.root), perm="elradfmwMT")
-    handler = type("ConfiguredHandler", (VelmoraHandler,), {})
-    handler.authorizer = authorizer
-    handler.faults = FaultPlan(args)
-    DialectFS.question_marks = args.list_question_mark
-    DialectFS.hostile_entries = "list-escape" in args.hostile
+    filesystem = type(
+        "ConfiguredFS",
+        (DialectFS,),
+        {"question_marks": args.list_question_mark, "hostile_entries": "list-escape" in args.hostile},
+    )
+    handler = type(
+        "ConfiguredHandler",
+        (VelmoraHandler,),
+        {"authorizer": authorizer, "faults": FaultPlan(args), "abstracted_fs": filesystem},
+    )
     server = FTPServer((args.bind, args.port), handler, backlog=512)
     server.max_cons = 0
     return server
