@@ -1,0 +1,23 @@
+#include "platform/LastError.h"
+
+#include <cstring>
+
+namespace {
+thread_local std::uint32_t t_lastError = 0;
+}
+
+std::uint32_t GetLastError() {
+    return t_lastError;
+}
+
+void SetLastError(std::uint32_t code) {
+    t_lastError = code;
+}
+
+std::optional<std::string> SystemErrorText(std::uint32_t code) {
+    if (code >= 12000 && code <= 12999)
+        return std::nullopt;
+    char buffer[256];
+    const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    return std::string(text) + "\n";
+}

@@ -1,0 +1,42 @@
+#include "platform/Sleep.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::atomic<double> g_pauseScale{1.0};
+std::mutex g_hookMutex;
+std::function<void(std::uint32_t)> g_hook;
+
+std::function<void(std::uint32_t)> currentHook() {
+    std::lock_guard lock(g_hookMutex);
+    return g_hook;
+}
+
+} // namespace
+
+void Sleep(std::uint32_t milliseconds) {
+    if (auto hook = currentHook()) {
+        hook(milliseconds);
+        return;
+    }
+    const double scaled = std::round(milliseconds * g_pauseScale.load());
+    if (scaled < 1.0) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(scaled));
+}
+
+void SetPauseScale(double factor) {
+    g_pauseScale.store(factor < 0.0 ? 0.0 : factor);
+}
+
+void SetSleepHook(std::function<void(std::uint32_t)> hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_hook = std::move(hook);
+}
