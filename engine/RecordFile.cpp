@@ -200,7 +200,9 @@ bool Reader::getBytes(char* target, std::size_t count) {
         return failWith(EBADF);
     while (count > 0) {
         if (m_next == m_buffer.size()) {
-            m_buffer.resize(kBufferBytes);
+            // A small file needs no large buffer.
+            m_buffer.resize(static_cast<std::size_t>(
+                std::clamp<std::int64_t>(m_size, 4096, std::int64_t{kBufferBytes})));
             ssize_t got;
             do
                 got = ::read(m_fd, m_buffer.data(), m_buffer.size());
