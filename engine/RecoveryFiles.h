@@ -26,8 +26,8 @@ int createFileListing(CFileItemList& files);
 void clearFileListing();
 int fileListingExists();
 
-// Reads "k7.lst" (width, count, records); nullopt for a missing or damaged listing. Used by
-// readRestoreList.
+// Reads "k7.lst" (width, count, records); nullopt for a missing or damaged listing, with the
+// last error saying why (EINVAL damaged, EIO cut short). Used by readRestoreList.
 std::optional<std::vector<std::string>> readFileListing(const std::filesystem::path& file);
 
 // Pins the recovery files to the local folder, whatever the current directory becomes while
@@ -41,7 +41,9 @@ struct RecoveryHeader {
     std::string host;
     std::string folder;
 };
+// Checks the whole file: nullopt for a missing, cut short or otherwise damaged one.
 std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& file);
-// The file belongs to this operation, host and folder (exact, case-sensitive).
+// The file belongs to this operation, host and folder (exact, case-sensitive); an unmarked
+// file (code 0) belongs to none.
 bool recoveryMatches(const RecoveryHeader& header, std::int32_t operation,
                      const std::string& host, const std::string& folder);
