@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -116,8 +117,25 @@ TEST_F(RemoteDelete, MissingPathIsOneUnableToRemoveLine) {
     startWithTree();
     LogCapture log(0);
     EXPECT_FALSE(RemoteDeleteTree(connection(), "7.1/safe2"));
-    EXPECT_EQ(log.lines(),
-              std::vector<std::string>{"Unable to remove 7.1/safe2 (GetLastError code = 12003)"});
+    EXPECT_FALSE(RemoteDeleteTree(connection(), "7.0/" + std::string(PATH_MAX, 'x')));
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Unable to remove 7.1/safe2 (GetLastError code = 12003)");
+    EXPECT_TRUE(lines[1].ends_with("x (GetLastError code = 36)")) << lines[1];
+    EXPECT_EQ(remaining().size(), 7u);
+}
+
+TEST_F(RemoteDelete, DirectoryThatCannotBeEnteredIsTriedAsAFile) {
+    startWithTree();
+    // Stored with a blank in place of "?", the name no longer leads anywhere.
+    serverFile("access2/odd?name/inside");
+    LogCapture log(0);
+    EXPECT_FALSE(RemoteDeleteTree(connection(), "7.0/access2"));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"Unable to remove 7.0/access2/odd name "
+                                                    "(GetLastError code = 12003)"});
+    EXPECT_EQ(remaining(), (std::map<std::string, std::string>{{"access2/odd?name/inside", "data"},
+                                                               {"ST/syscfg.dat", "data"},
+                                                               {"safe", "data"}}));
 }
 
 TEST_F(RemoteDelete, UnknownCurrentDirectoryDeletesNothing) {
