@@ -30,63 +30,6 @@ std::size_t LastPreferredSeparator(const std::string& path) {
     return slash != std::string::npos ? slash : path.rfind('\\');
 }
 
-} // namespace
-
-std::string LocalChDir(const std::string& path) {
-    // A failed change shows in the directory read back, which the caller compares.
-    [[maybe_unused]] const int changed = ::chdir(path.c_str());
-    std::string directory = ProcessCurrentDirectory();
-    if (vlmFTPClient::debugAbove(5))
-        logMessage(formatString("LocalChDir:  Set Current Directory to %s\n", directory.c_str()));
-    return directory;
-}
-
-std::string RemoteChDir(CFtpConnection* connection, const std::string& path) {
-    connection->SetCurrentDirectory(path);
-    Sleep(0);
-    std::string directory;
-    connection->GetCurrentDirectory(directory);
-    Sleep(0);
-    if (vlmFTPClient::debugAbove(5))
-        logMessage(formatString("RemoteChDir:  Set Current Directory to %s\n", directory.c_str()));
-    return directory;
-}
-
-std::string RemoteChangeToParentDir(CFtpConnection* connection, const std::string& path) {
-    if (path.empty())
-        return {};
-    if (path.size() > kMaxPathLength) {
-        SetLastError(ENAMETOOLONG);
-        return {};
-    }
-    std::string parent = path;
-    for (;;) {
-        const auto separator = LastPreferredSeparator(parent);
-        if (separator == std::string::npos)
-            break;
-        if (separator == 0) {
-            parent.resize(1);
-            connection->SetCurrentDirectory(parent);
-            Sleep(0);
-            break;
-        }
-        parent.resize(separator);
-        const bool entered = connection->SetCurrentDirectory(parent);
-        Sleep(0);
-        if (entered)
-            break;
-    }
-    std::string directory;
-    connection->GetCurrentDirectory(directory);
-    Sleep(0);
-    if (vlmFTPClient::debugAbove(0))
-        logMessage(formatString("RemoteChangeToParentDir:  Set Current Directory to %s\n",
-                                directory.c_str()));
-    return directory;
-}
-
-namespace {
-
 constexpr int kMadeOrExists = 0;
 constexpr int kCreationFailed = 4;
 constexpr int kHomeUnreachable = 5;
@@ -97,8 +40,17 @@ bool SetRemoteDirectory(CFtpConnection* connection, const std::string& path) {
     return entered;
 }
 
-// Climbs the path until the server lets us in; returns where the missing part begins.
-std::size_t EnterDeepestParent(CFtpConnection* connection, std::string path) {
+// Empty when the server cannot tell.
+std::string RemoteCurrentDirectory(CFtpConnection* connection) {
+    std::string directory;
+    connection->GetCurrentDirectory(directory);
+    Sleep(0);
+    return directory;
+}
+
+// Climbs the path (every "/" before any "\") until the server lets us in, at the latest at
+// the root; returns where the part below the directory entered begins.
+std::size_t EnterNearestParent(CFtpConnection* connection, std::string path) {
     for (;;) {
         const auto separator = LastPreferredSeparator(path);
         if (separator == std::string::npos)
@@ -133,15 +85,45 @@ bool CreateRemoteChain(CFtpConnection* connection, const std::string& chain, std
 
 } // namespace
 
+std::string LocalChDir(const std::string& path) {
+    // A failed change shows in the directory read back, which the caller compares.
+    [[maybe_unused]] const int changed = ::chdir(path.c_str());
+    std::string directory = ProcessCurrentDirectory();
+    if (vlmFTPClient::debugAbove(5))
+        logMessage(formatString("LocalChDir:  Set Current Directory to %s\n", directory.c_str()));
+    return directory;
+}
+
+std::string RemoteChDir(CFtpConnection* connection, const std::string& path) {
+    SetRemoteDirectory(connection, path);
+    std::string directory = RemoteCurrentDirectory(connection);
+    if (vlmFTPClient::debugAbove(5))
+        logMessage(formatString("RemoteChDir:  Set Current Directory to %s\n", directory.c_str()));
+    return directory;
+}
+
+std::string RemoteChangeToParentDir(CFtpConnection* connection, const std::string& path) {
+    if (path.empty())
+        return {};
+    if (path.size() > kMaxPathLength) {
+        SetLastError(ENAMETOOLONG);
+        return {};
+    }
+    EnterNearestParent(connection, path);
+    std::string directory = RemoteCurrentDirectory(connection);
+    if (vlmFTPClient::debugAbove(0))
+        logMessage(formatString("RemoteChangeToParentDir:  Set Current Directory to %s\n",
+                                directory.c_str()));
+    return directory;
+}
+
 int RemoteMakeDirs(CFtpConnection* connection, const std::string& path, std::string home) {
     if (path.size() > kMaxPathLength) {
         SetLastError(ENAMETOOLONG);
         return kCreationFailed;
     }
-    if (home.empty()) {
-        connection->GetCurrentDirectory(home);
-        Sleep(0);
-    }
+    if (home.empty())
+        home = RemoteCurrentDirectory(connection);
     if (SetRemoteDirectory(connection, path))
         return SetRemoteDirectory(connection, home) ? kMadeOrExists : kHomeUnreachable;
 
@@ -153,7 +135,7 @@ int RemoteMakeDirs(CFtpConnection* connection, const std::string& path, std::str
         Sleep(0);
         return created ? kMadeOrExists : kCreationFailed;
     }
-    const auto start = EnterDeepestParent(connection, chain);
+    const auto start = EnterNearestParent(connection, chain);
     if (!CreateRemoteChain(connection, chain, start))
         return kCreationFailed;
     SetRemoteDirectory(connection, home);
