@@ -18,6 +18,10 @@ import re
 import signal
 import sys
 
+# pyftpdlib loads pyOpenSSL for FTPS when it is installed; we serve plain FTP, and skipping it
+# halves the start-up time every test pays.
+sys.modules.setdefault("OpenSSL", None)
+
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import BufferedIteratorProducer, DTPHandler, FileProducer, FTPHandler, _FileReadWriteError
@@ -85,6 +89,7 @@ class DialectFS(AbstractedFS):
 
     question_marks = False
     hostile_entries = False
+    control_entries = False
 
     HOSTILE_LINES = (
         b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 ..\r\n",
@@ -94,6 +99,15 @@ class DialectFS(AbstractedFS):
         b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 back\\slash.dat\r\n",
         b"this is not a listing line\r\n",
         b"-rw-r--r--   1 tas      tas    notanumber Jan 01 12:00 badsize.dat\r\n",
+    )
+
+    # Names no honest server lists: control characters, and one longer than any path.
+    CONTROL_LINES = (
+        b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 bell\x07\x1b[2J.dat\r\n",
+        b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 nul\x00name.dat\r\n",
+        b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 cr\rname.dat\r\n",
+        b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 " + b"L" * 5000 + b".dat\r\n",
+        b"drwxr-xr-x   2 tas      tas          4096 Jan 01 12:00 " + b"D" * 5000 + b"\r\n",
     )
 
     def __init__(self, root, cmd_channel):
@@ -110,6 +124,8 @@ class DialectFS(AbstractedFS):
     def format_list(self, basedir, listing, ignore_err=True):
         if self.hostile_entries:
             yield from self.HOSTILE_LINES
+        if self.control_entries:
+            yield from self.CONTROL_LINES
         if not self.question_marks:
             yield from super().format_list(basedir, listing, ignore_err)
             return
@@ -153,6 +169,7 @@ class FaultPlan:
         self._plan("RETR", args.fail_retr, FAIL)
         self._plan("STOR", args.drop_data_stor, ABORT_DATA)
         self._plan("STOR", args.drop_control_stor, DROP_CONTROL)
+        self._plan("STOR", args.stall_data_stor, STALL_DATA)
         self._plan("STOR", args.fail_stor, FAIL)
         self.stalls = collections.defaultdict(set)
         for command, numbers in args.stall_command:
@@ -334,6 +351,13 @@ class VelmoraHandler(FTPHandler):
             self.respond("257 %s is the current directory." % display)
         elif "huge-reply" in self.faults.hostile:
             self.respond('257 "%s" %s' % (display, "x" * (2 << 20)))
+        elif "pwd-elsewhere" in self.faults.hostile:
+            self.respond('257 "/../../qel-escape/%s" is the current directory.' % display)
+        elif "pwd-no-eol" in self.faults.hostile:
+            self.push('257 "%s%s' % (display, "x" * (3 << 20)))
+            self._silence()
+        elif "pwd-garbage" in self.faults.hostile:
+            super(FTPHandler, self).push(b"\x00\xff\xfe\x1b[2J\x80\x07 garbage\r\n")
         else:
             self.respond('257 "%s" is the current directory.' % display.replace('"', '""'))
 
@@ -428,7 +452,16 @@ def command_numbers(text):
     return command.upper(), numbers(rest)
 
 
-HOSTILE_MODES = ("pwd-unquoted", "huge-reply", "multiline", "list-escape")
+HOSTILE_MODES = (
+    "pwd-unquoted",
+    "huge-reply",
+    "multiline",
+    "list-escape",
+    "list-control",
+    "pwd-elsewhere",
+    "pwd-no-eol",
+    "pwd-garbage",
+)
 
 
 def parse_args(argv):
@@ -455,6 +488,7 @@ def parse_args(argv):
     counted("--drop-control-retr", "the Nth RETR drops the control and data connections after half the file")
     counted("--drop-control-stor", "the Nth STOR drops the control and data connections after the first block received")
     counted("--stall-data-retr", "the Nth RETR sends half the file, then neither sends nor closes")
+    counted("--stall-data-stor", "the Nth STOR keeps half of the first block received, then neither reads nor closes")
     faults.add_argument(
         "--stall-command",
         type=command_numbers,
@@ -481,7 +515,10 @@ def parse_args(argv):
         default=[],
         choices=HOSTILE_MODES,
         help="pwd-unquoted: 257 without quotes; huge-reply: a 2 MiB PWD reply; multiline: "
-        "multi-line greeting; list-escape: LIST adds names like '..', '../x', 'a/b' and garbage lines",
+        "multi-line greeting; list-escape: LIST adds names like '..', '../x', 'a/b' and garbage lines; "
+        "list-control: LIST adds names with control characters and longer than any path; "
+        "pwd-elsewhere: 257 names a directory outside the root; pwd-no-eol: 3 MiB of PWD reply "
+        "without a line end, then silence; pwd-garbage: PWD answers binary garbage",
     )
     args = parser.parse_args(argv)
     if not os.path.isdir(args.root):
@@ -514,7 +551,11 @@ def make_server(args):
     filesystem = type(
         "ConfiguredFS",
         (DialectFS,),
-        {"question_marks": args.list_question_mark, "hostile_entries": "list-escape" in args.hostile},
+        {
+            "question_marks": args.list_question_mark,
+            "hostile_entries": "list-escape" in args.hostile,
+            "control_entries": "list-control" in args.hostile,
+        },
     )
     handler = type(
         "ConfiguredHandler",
