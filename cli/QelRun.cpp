@@ -94,6 +94,9 @@ std::uint32_t runWorker(OperationContext& context, TerminalProgress& progress,
             lastStep = std::chrono::steady_clock::now();
         }
     }
+    // A short transfer can end between two polls; the worker has ended, so its title can be read.
+    if (!titleShown && statusText != LoadString(IDS_PREPARING))
+        progress.setTitle(statusText, true);
     progress.finish();
     return *result;
 }

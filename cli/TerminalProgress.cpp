@@ -60,6 +60,8 @@ int TerminalProgress::position() const {
 
 void TerminalProgress::finish() {
     std::lock_guard lock(m_mutex);
+    if (m_style == Style::Lines && m_counting && m_position != m_lastShownPosition)
+        printLineLocked();
     if (m_style == Style::Bar && m_barOnScreen) {
         drawBarLocked();
         std::fputc('\n', m_out);

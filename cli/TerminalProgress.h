@@ -25,7 +25,8 @@ class TerminalProgress : public CProgressCtrl {
     // Shows a status title. With counting, the display names position and range from here on.
     void setTitle(const std::string& title, bool counting);
     int position() const;
-    // Ends the bar's line so that what follows starts on a line of its own.
+    // Shows where the count ended and ends the bar's line, so that what follows starts on a
+    // line of its own.
     void finish();
 
   private:

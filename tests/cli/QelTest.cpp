@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,57 @@ TEST_F(QelTest, BackupAndRestoreNotInitiatedExitWithSixAndSeven) {
                                server.hostEntry() + "\n"),
               std::string::npos);
     EXPECT_EQ(snapshotTree(server.root()), before);
+}
+
+// The last "Data backup: done/total" line of a plain (not terminal) run.
+std::pair<int, int> lastCount(const std::string& out) {
+    static const std::regex counted("Data backup: (\\d+)/(\\d+)\n");
+    std::pair<int, int> last{-1, -1};
+    for (std::sregex_iterator it(out.begin(), out.end(), counted), end; it != end; ++it)
+        last = {std::stoi((*it)[1]), std::stoi((*it)[2])};
+    return last;
+}
+
+TEST_F(QelTest, BackupShowsPlainProgressLinesAndReportsSuccess) {
+    FtpTestServer server;
+    SampleTreeOptions tree;
+    tree.mailboxFiles = 12;
+    tree.largeFileBytes = 1000;
+    makeSampleServerTree(server.root(), tree);
+
+    const ProcessResult result = qel(run("backup", server.hostEntry()));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("Preparing system:\nData backup:\n", 0), 0u) << result.out;
+    const auto [done, total] = lastCount(result.out);
+    EXPECT_GT(total, 12);
+    EXPECT_EQ(done, total);
+    EXPECT_NE(result.out.find("Operation completed successfully.\nPlease reboot the system by "
+                              "temporarily removing power for 10 seconds.\n"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(server.root() / "safe"));
+}
+
+TEST_F(QelTest, FailedBackupNamesItsCodeAndResumeContinuesFromTheFailure) {
+    FtpTestServer::Options faults;
+    faults.faults = {"--fail-retr", "4"};
+    FtpTestServer server(faults);
+    SampleTreeOptions tree;
+    tree.mailboxFiles = 12;
+    tree.largeFileBytes = 1000;
+    makeSampleServerTree(server.root(), tree);
+
+    const ProcessResult failed = qel(run("backup", server.hostEntry()));
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.err, "Operation failed:\n(code 12003)\n");
+    const int total = lastCount(failed.out).second;
+    ASSERT_GT(total, 4);
+
+    server.restart({});
+    std::vector<std::string> resume = run("backup", server.hostEntry());
+    resume.push_back("--resume");
+    const ProcessResult resumed = qel(resume);
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(lastCount(resumed.out), std::make_pair(total - 3, total - 3));
 }
 
 } // namespace
