@@ -70,8 +70,9 @@ class Server:
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file):
             if self.process.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                raise RuntimeError("server did not start: " + self.process.stderr.read().decode())
+                self.process.kill()
+                message = self.process.communicate()[1].decode()
+                raise RuntimeError("server did not start: " + message)
             time.sleep(0.02)
         with open(port_file) as text:
             self.port = int(text.read())
@@ -508,13 +509,55 @@ class Faults(unittest.TestCase):
             names = [line.split(None, 8)[-1] for line in listing(ftp, "7.0/ST")]
             self.assertTrue({"..", "../escape.dat", "sub/evil.dat", "syscfg.dat"} <= set(names))
             close(ftp)
-        with Server("--hostile", "huge-reply") as server:
-            with socket.create_connection(("127.0.0.1", server.port), timeout=TIMEOUT) as raw:
-                raw.sendall(b"USER tas\r\nPASS ulm D-XI\r\nPWD\r\n")
-                received = bytearray()
-                while len(received) < (2 << 20) and (chunk := raw.recv(1 << 16)):
-                    received += chunk
-                self.assertGreaterEqual(len(received), 2 << 20)
+        with Server("--hostile", "no-connect-back") as server:
+            ftp = server.connect(timeout=1)
+            with self.assertRaises((socket.timeout, TimeoutError)):
+                retrieve(ftp, "safe")
+            ftp.close()
+        with Server("--hostile", "list-control") as server:
+            ftp = server.connect()
+            raw = bytearray()
+            ftp.voidcmd("TYPE A")
+            with ftp.transfercmd("LIST 7.0/ST") as data:
+                while chunk := data.recv(65536):
+                    raw += chunk
+            ftp.voidresp()
+            self.assertIn(b"nul\x00name.dat", raw)
+            self.assertIn(b"L" * 5000, raw)
+            close(ftp)
+
+    def test_hostile_pwd_replies(self):
+        cases = [
+            ("huge-reply", lambda reply: len(reply) >= 2 << 20),
+            ("pwd-no-eol", lambda reply: len(reply) >= 3 << 20 and not reply.endswith(b"\n")),
+            ("pwd-elsewhere", lambda reply: reply.startswith(b'257 "/../../qel-escape/')),
+            ("pwd-garbage", lambda reply: reply.startswith(b"\x00\xff")),
+        ]
+        for mode, acceptable in cases:
+            with self.subTest(mode=mode), Server("--hostile", mode) as server:
+                with socket.create_connection(("127.0.0.1", server.port), timeout=TIMEOUT) as raw:
+                    raw.sendall(b"USER tas\r\nPASS ulm D-XI\r\n")
+                    received = bytearray()
+                    while received.count(b"\n") < 3:
+                        received += raw.recv(4096)
+                    raw.sendall(b"PWD\r\n")
+                    reply = bytearray()
+                    try:
+                        while len(reply) < (3 << 20) and (chunk := raw.recv(1 << 16)):
+                            reply += chunk
+                            if mode != "pwd-no-eol" and reply.endswith(b"\r\n"):
+                                break
+                    except (socket.timeout, TimeoutError):
+                        pass
+                    self.assertTrue(acceptable(bytes(reply)), bytes(reply[:80]))
+
+    def test_stall_data_stor_stops_reading_midway(self):
+        with Server("--stall-data-stor", "1") as server:
+            ftp = server.connect(timeout=1)
+            with self.assertRaises((socket.timeout, TimeoutError)):
+                ftp.storbinary("STOR 7.0/ST/big.dat", io.BytesIO(os.urandom(32 << 20)))
+            ftp.close()
+            self.assertLess(os.path.getsize(server.path("ST/big.dat")), 32 << 20)
 
 
 class Lifecycle(unittest.TestCase):

@@ -340,6 +340,12 @@ class VelmoraHandler(FTPHandler):
         self.transfer_fault = None
         super()._on_dtp_close()
 
+    def _make_eport(self, ip, port):
+        if "no-connect-back" in self.faults.hostile:
+            self.respond("200 Active data connection established.")
+            return
+        super()._make_eport(ip, port)
+
     # Directories
 
     def ftp_PWD(self, line):
@@ -461,6 +467,7 @@ HOSTILE_MODES = (
     "pwd-elsewhere",
     "pwd-no-eol",
     "pwd-garbage",
+    "no-connect-back",
 )
 
 
@@ -518,7 +525,8 @@ def parse_args(argv):
         "multi-line greeting; list-escape: LIST adds names like '..', '../x', 'a/b' and garbage lines; "
         "list-control: LIST adds names with control characters and longer than any path; "
         "pwd-elsewhere: 257 names a directory outside the root; pwd-no-eol: 3 MiB of PWD reply "
-        "without a line end, then silence; pwd-garbage: PWD answers binary garbage",
+        "without a line end, then silence; pwd-garbage: PWD answers binary garbage; "
+        "no-connect-back: PORT and EPRT are accepted but the server never connects",
     )
     args = parser.parse_args(argv)
     if not os.path.isdir(args.root):
