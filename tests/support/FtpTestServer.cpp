@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
