@@ -1,0 +1,237 @@
+#include "ui/ProceedDialog.h"
+
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+
+#include "common/StringTable.h"
+#include "engine/Driver.h"
+#include "engine/RecoveryFiles.h"
+#include "ui/MessageBoxes.h"
+#include "ui/PathCompaction.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+milliseconds preparingInterval{3000};
+milliseconds transferringInterval{30000};
+
+constexpr int kFolderVisibleChars = 23;
+constexpr int kPreparingBarLimit = 96;
+
+QString text(int id) {
+    return QString::fromStdString(LoadString(id));
+}
+
+QString operationName(int operation) {
+    switch (operation) {
+    case Backup:
+        return text(IDS_BACKUP);
+    case Restore:
+        return text(IDS_RESTORE);
+    case LogFiles:
+        return text(IDS_LOGFILES);
+    default:
+        return {};
+    }
+}
+
+QLabel* valueLabel(QWidget* parent, const char* name) {
+    auto* label = new QLabel(QStringLiteral("Static"), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    // Plain text without a buddy: "&" is shown as itself, never as a mnemonic.
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+} // namespace
+
+CProceedDialog::CProceedDialog(QWidget* parent) : QDialog(parent) {
+    // A caption, but neither a system menu nor a close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowTitle(QStringLiteral("Backup/Restore"));
+    setObjectName(QStringLiteral("proceedDialog"));
+    buildControls();
+    m_progress = std::make_unique<GuiProgressCtrl>(*m_progressBar);
+    connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+}
+
+CProceedDialog::~CProceedDialog() {
+    // Only reachable with a running worker when the application is torn down around the
+    // dialog. Keep serving the worker's calls to the bar until it has ended.
+    while (workerRunning()) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
+void CProceedDialog::buildControls() {
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Operation:"), this), 0, 0);
+    m_operationLabel = valueLabel(this, "operationText");
+    layout->addWidget(m_operationLabel, 0, 1);
+    layout->addWidget(new QLabel(QStringLiteral("Host:"), this), 1, 0);
+    m_hostLabel = valueLabel(this, "hostText");
+    layout->addWidget(m_hostLabel, 1, 1);
+    layout->addWidget(new QLabel(QStringLiteral("Local Folder:"), this), 2, 0);
+    m_folderLabel = valueLabel(this, "folderText");
+    m_folderLabel->setWordWrap(false);
+    layout->addWidget(m_folderLabel, 2, 1);
+
+    m_statusLabel = valueLabel(this, "statusText");
+    m_statusLabel->setText(QStringLiteral(" "));
+    layout->addWidget(m_statusLabel, 3, 0, 1, 2);
+
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("progressBar"));
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setMinimumWidth(260);
+    m_progressBar->hide();
+    layout->addWidget(m_progressBar, 4, 0, 1, 2);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    m_continueButton = new QPushButton(QStringLiteral("Continue"), this);
+    m_continueButton->setObjectName(QStringLiteral("continueButton"));
+    m_continueButton->setDefault(true);
+    connect(m_continueButton, &QPushButton::clicked, this, &CProceedDialog::accept);
+    m_cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    m_cancelButton->setAutoDefault(false);
+    connect(m_cancelButton, &QPushButton::clicked, this, &CProceedDialog::reject);
+    buttons->addWidget(m_continueButton);
+    buttons->addWidget(m_cancelButton);
+    layout->addLayout(buttons, 5, 0, 1, 2);
+    // Keep room for the status line and the bar, which appear later.
+    layout->setRowMinimumHeight(4, m_progressBar->sizeHint().height());
+}
+
+void CProceedDialog::setOperationParameters(int operation, const QString& localFolder,
+                                            const QString& host, int debugLevel) {
+    m_operation = operation;
+    m_localFolder = localFolder;
+    m_host = host;
+    m_debugLevel = debugLevel;
+}
+
+void CProceedDialog::setPollIntervals(milliseconds preparing, milliseconds transferring) {
+    preparingInterval = preparing;
+    transferringInterval = transferring;
+}
+
+void CProceedDialog::showEvent(QShowEvent* event) {
+    if (!m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CProceedDialog::OnInitDialog() {
+    m_phase.store(Preparing);
+    m_phaseChangePending = true;
+    m_operationLabel->setText(operationName(m_operation));
+    m_hostLabel->setText(m_host);
+    m_folderLabel->setText(compactPath(m_localFolder, kFolderVisibleChars));
+    m_continueButton->setFocus();
+}
+
+void CProceedDialog::accept() {
+    OnOK();
+}
+
+void CProceedDialog::reject() {
+    // Cancel, Escape and the window manager's close request all end up here; once the worker
+    // has started only its result closes the dialog.
+    if (m_runner.started())
+        return;
+    QDialog::reject();
+}
+
+void CProceedDialog::done(int result) {
+    if (workerRunning())
+        return;
+    QDialog::done(result);
+}
+
+bool CProceedDialog::workerRunning() {
+    return m_runner.started() && !m_runner.exitCode();
+}
+
+void CProceedDialog::OnOK() {
+    if (m_runner.started())
+        return;
+    startWorker(askResume());
+}
+
+int CProceedDialog::askResume() {
+    const auto header = readRecoveryHeader(kRecoveryFileName);
+    if (!header ||
+        !recoveryMatches(*header, m_operation, m_host.toStdString(), m_localFolder.toStdString()))
+        return 0;
+    const auto answer =
+        messageBoxes().show(this, text(IDS_RESUME_QUESTION), QString(),
+                            MessageBoxes::Icon::Question, MessageBoxes::Buttons::YesNo);
+    return answer == MessageBoxes::Answer::Yes ? 1 : 0;
+}
+
+void CProceedDialog::startWorker(int resume) {
+    m_continueButton->setEnabled(false);
+    m_cancelButton->setEnabled(false);
+    m_statusText = LoadString(IDS_PREPARING);
+    m_statusLabel->setText(QString::fromStdString(m_statusText));
+    m_progressBar->show();
+
+    m_context.operation = m_operation;
+    m_context.localFolder = m_localFolder.toStdString();
+    m_context.host = m_host.toStdString();
+    m_context.progressBar = m_progress.get();
+    m_context.phase = &m_phase;
+    m_context.statusText = &m_statusText;
+    m_context.debugLevel = m_debugLevel;
+    m_context.resume = resume;
+
+    m_progress->SetRange32(0, 100);
+    m_progress->SetStep(1);
+    m_progress->SetPos(0);
+
+    m_runner.start(m_context);
+    m_timer.start(preparingInterval);
+}
+
+void CProceedDialog::OnTimer() {
+    switch (m_phase.load(std::memory_order_acquire)) {
+    case Finished:
+        if (const auto exitCode = m_runner.exitCode()) {
+            m_timer.stop();
+            showResult(*exitCode);
+        }
+        break;
+    case Transferring:
+        if (m_phaseChangePending) {
+            m_timer.start(transferringInterval);
+            m_phaseChangePending = false;
+            // Stored by the worker before it published Transferring, and not changed since.
+            m_statusLabel->setText(QString::fromStdString(m_statusText));
+        }
+        break;
+    default:
+        if (m_progress->position() < kPreparingBarLimit)
+            m_progress->StepIt();
+        break;
+    }
+}
+
+void CProceedDialog::showResult(std::uint32_t exitCode) {
+    const bool succeeded = exitCode == RESULT_OK;
+    const QString message = QString::fromStdString(
+        ResultMessage(exitCode, m_operation, m_host.toStdString(), m_localFolder.toStdString()));
+    messageBoxes().show(this, message, succeeded ? QString() : QStringLiteral("Error"),
+                        MessageBoxes::Icon::None, MessageBoxes::Buttons::Ok);
+    QDialog::done(succeeded ? QDialog::Accepted : QDialog::Rejected);
+}

@@ -1,0 +1,16 @@
+#include <QApplication>
+
+#include "ui/AppIcon.h"
+#include "ui/QelApp.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("k7_qel"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0.55"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("k7_qel"));
+    QApplication::setWindowIcon(appIcon());
+
+    CQelApp app;
+    app.InitInstance();
+    return 0;
+}
