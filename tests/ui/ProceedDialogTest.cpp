@@ -1,0 +1,293 @@
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "UiFixture.h"
+#include "common/FileItemList.h"
+#include "engine/OperationTypes.h"
+#include "engine/RecoveryFiles.h"
+#include "engine/oplog/EngineState.h"
+#include "platform/Sleep.h"
+#include "support/FtpTestServer.h"
+#include "ui/ProceedDialog.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProgressDialog : public UiTest {
+  protected:
+    // A recovery file as a failed run leaves it: marked with the operation's code.
+    void writeRecoveryFile(int code, const std::string& host, const std::string& folderText) {
+        vlmFTPClient::state().host = host;
+        CFileItemList remaining;
+        remaining.AddTail(std::make_unique<CFileItem>("7.0/access2/a.dat"));
+        createRecoveryFile(remaining, folderText);
+        ASSERT_EQ(markRecoveryFile(code), 1);
+    }
+};
+
+TEST_F(ProgressDialog, ShowsTheFolderShortenedAndAmpersandsAsThemselves) {
+    const QString folderText = QStringLiteral("/srv/R&D/velmora-2024/mon");
+    CProceedDialog dialog;
+    dialog.setOperationParameters(LogFiles, folderText, QStringLiteral("vm&1"), 0);
+    dialog.show();
+
+    EXPECT_EQ(dialog.windowTitle(), "Backup/Restore");
+    EXPECT_EQ(child<QLabel>(dialog, "operationText").text(), "Log Files");
+    EXPECT_EQ(child<QLabel>(dialog, "hostText").text(), "vm&1");
+    const auto& shown = child<QLabel>(dialog, "folderText");
+    EXPECT_EQ(shown.text(), "/srv/R&D/velmora.../mon");
+    EXPECT_EQ(shown.textFormat(), Qt::PlainText);
+    EXPECT_EQ(shown.buddy(), nullptr);
+    EXPECT_FALSE(child<QProgressBar>(dialog, "progressBar").isVisible());
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(ProgressDialog, AsksToResumeOnlyWhenOperationHostAndFolderMatchExactly) {
+    FtpTestServer closed;
+    closed.stop();
+    const std::string port = std::to_string(closed.port());
+    const std::string host = "localhost:" + port;
+    const std::string folderText = folder().string();
+    struct Case {
+        const char* name;
+        int fileCode; // 0: no recovery file
+        std::string fileHost;
+        std::string fileFolder;
+        bool asked;
+    };
+    const std::vector<Case> cases = {
+        {"matching", 2, host, folderText, true},
+        {"no file", 0, host, folderText, false},
+        {"other operation", 1, host, folderText, false},
+        {"host in other case", 2, "LocalHost:" + port, folderText, false},
+        {"other folder", 2, host, folderText + "/", false},
+    };
+    fs::current_path(folder());
+    for (const Case& c : cases) {
+        for (const auto answer : {MessageBoxes::Answer::No, MessageBoxes::Answer::Yes}) {
+            SCOPED_TRACE(std::string(c.name) +
+                         (answer == MessageBoxes::Answer::Yes ? " yes" : " no"));
+            std::error_code ignored;
+            fs::remove(folder() / "k7.bad", ignored);
+            if (c.fileCode != 0)
+                writeRecoveryFile(c.fileCode, c.fileHost, c.fileFolder);
+            boxes.shown.clear();
+            boxes.answers = {answer};
+
+            CProceedDialog dialog;
+            dialog.setOperationParameters(Restore, QString::fromStdString(folderText),
+                                          QString::fromStdString(host), 0);
+            runProceedDialog(dialog);
+
+            const bool asked = boxes.shown.size() == 2;
+            EXPECT_EQ(asked, c.asked);
+            if (asked) {
+                EXPECT_TRUE(
+                    boxes.shown[0].text.startsWith("The application has detected a previous"));
+                EXPECT_EQ(boxes.shown[0].caption, "");
+                EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Question);
+                EXPECT_EQ(boxes.shown[0].buttons, MessageBoxes::Buttons::YesNo);
+            }
+            const int expectedResume = c.asked && answer == MessageBoxes::Answer::Yes ? 1 : 0;
+            EXPECT_EQ(dialog.context().resume, expectedResume);
+        }
+    }
+}
+
+TEST_F(ProgressDialog, ReportsEveryExitCodeWithItsMessage) {
+    struct Case {
+        std::uint32_t code;
+        int operation;
+        std::string text;
+    };
+    const std::string host = "vm1.example";
+    const std::string folderText = "/srv/velmora";
+    const std::vector<Case> cases = {
+        {0, Backup,
+         "Operation completed successfully.\nPlease reboot the system by temporarily removing "
+         "power for 10 seconds."},
+        {0, Restore,
+         "Operation completed successfully.\nPlease reboot the system by temporarily removing "
+         "power for 10 seconds."},
+        {0, LogFiles, "Operation completed successfully."},
+        {2, Backup, "Cannot connect to site vm1.example"},
+        {3, Backup, "Directory /srv/velmora does not exist"},
+        {6, Backup,
+         "Backup operation has not been initiated from Velmora Manager for site vm1.example"},
+        {7, Restore,
+         "Restore operation has not been initiated from Velmora Manager for site vm1.example"},
+        {8, -1, "Unknown operation"},
+        {9, Restore,
+         "Invalid data found within the local folder.  \nPlease ensure that a valid backup folder "
+         "is specified."},
+        {10, Backup, "Communication problem encountered with site vm1.example"},
+        {12002, Backup, "Communication problem encountered with site vm1.example"},
+        {12031, LogFiles, "Communication problem encountered with site vm1.example"},
+        {5, Backup, "Operation failed:\nInput/output error\n"},
+        {12007, Backup, "Operation failed:\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        boxes.shown.clear();
+        CProceedDialog dialog;
+        dialog.setOperationParameters(c.operation, QString::fromStdString(folderText),
+                                      QString::fromStdString(host), 0);
+        if (c.code == 0 && c.operation == Backup)
+            boxes.onShow = [](QWidget* parent, const ShownMessage& message) {
+                auto box = makeMessageBox(parent, message.text, message.caption, message.icon,
+                                          message.buttons);
+                box->show();
+                saveScreenshot(*box, QStringLiteral("result-box"));
+            };
+
+        dialog.showResult(c.code);
+        boxes.onShow = nullptr;
+
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text.toStdString(), c.text);
+        EXPECT_EQ(boxes.shown[0].caption, c.code == 0 ? "" : "Error");
+        EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::None);
+        EXPECT_EQ(dialog.result(), c.code == 0 ? QDialog::Accepted : QDialog::Rejected);
+    }
+}
+
+// What the dialog shows at one moment of a run.
+struct Sample {
+    QString status;
+    bool barVisible;
+    int value;
+    int maximum;
+    bool continueEnabled;
+    bool cancelEnabled;
+};
+
+TEST_F(ProgressDialog, RunsAWholeBackupAndFollowsIt) {
+    FtpTestServer server;
+    SampleTreeOptions tree;
+    tree.mailboxFiles = 60;
+    makeSampleServerTree(server.root(), tree);
+    // Each yield of the worker takes a little time, so that the transfer is seen under way.
+    SetSleepHook([](std::uint32_t) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
+    fs::current_path(folder());
+    CProceedDialog dialog;
+    dialog.setOperationParameters(Backup, qs(folder()), QString::fromStdString(server.hostEntry()),
+                                  0);
+
+    std::vector<Sample> samples;
+    bool escapeIgnored = true;
+    bool screenshotTaken = false;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (!dialog.isVisible() || child<QPushButton>(dialog, "continueButton").isEnabled())
+            return;
+        const auto& bar = child<QProgressBar>(dialog, "progressBar");
+        const Sample sample{child<QLabel>(dialog, "statusText").text(),
+                            bar.isVisible(),
+                            bar.value(),
+                            bar.maximum(),
+                            child<QPushButton>(dialog, "continueButton").isEnabled(),
+                            child<QPushButton>(dialog, "cancelButton").isEnabled()};
+        if (sample.status == "Data backup:" &&
+            (samples.empty() || samples.back().status != sample.status)) {
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            dialog.close();
+            escapeIgnored = dialog.isVisible();
+        }
+        if (!screenshotTaken && sample.status == "Data backup:" &&
+            sample.value * 3 >= sample.maximum) {
+            saveScreenshot(dialog, QStringLiteral("progress-dialog"));
+            screenshotTaken = true;
+        }
+        samples.push_back(sample);
+    });
+    sampler.start(5);
+
+    const int result = runProceedDialog(dialog);
+    sampler.stop();
+    SetSleepHook({});
+
+    EXPECT_EQ(result, QDialog::Accepted);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text.left(33), "Operation completed successfully.");
+    EXPECT_EQ(snapshotTree(folder() / "access2"), snapshotTree(server.root() / "access2"));
+    EXPECT_EQ(snapshotTree(folder() / "ST"), snapshotTree(server.root() / "ST"));
+    EXPECT_TRUE(escapeIgnored);
+
+    ASSERT_FALSE(samples.empty());
+    const int fileCount = static_cast<int>(snapshotTree(server.root() / "access2").size() +
+                                           snapshotTree(server.root() / "ST").size());
+    EXPECT_EQ(samples.back().maximum, fileCount);
+    EXPECT_EQ(samples.back().value, fileCount);
+    bool sawPreparing = false;
+    bool sawTransfer = false;
+    int lastTransferValue = 0;
+    for (const Sample& sample : samples) {
+        EXPECT_TRUE(sample.barVisible);
+        EXPECT_FALSE(sample.continueEnabled);
+        EXPECT_FALSE(sample.cancelEnabled);
+        if (sample.status == "Preparing system:") {
+            EXPECT_FALSE(sawTransfer) << "the status line never goes back";
+            // The worker re-ranges the bar before the next tick shows the new title.
+            if (sample.maximum == 100) {
+                EXPECT_LE(sample.value, 96);
+            }
+            sawPreparing = true;
+        } else {
+            EXPECT_EQ(sample.status, "Data backup:");
+            EXPECT_GE(sample.value, lastTransferValue) << "the bar only moves forward";
+            lastTransferValue = sample.value;
+            sawTransfer = true;
+        }
+    }
+    EXPECT_TRUE(sawPreparing);
+    EXPECT_TRUE(sawTransfer);
+}
+
+TEST_F(ProgressDialog, ReportsTheWorkersFailuresThroughTheRealEngine) {
+    struct Case {
+        const char* name;
+        int operation;
+        bool serverRuns;
+        bool safeMarker;
+        std::string textStart;
+    };
+    const std::vector<Case> cases = {
+        {"no server", Backup, false, true, "Cannot connect to site "},
+        {"backup not initiated", Backup, true, false, "Backup operation has not been initiated"},
+        {"restore not initiated", Restore, true, false, "Restore operation has not been initiated"},
+        {"unknown operation", -1, true, true, "Unknown operation"},
+    };
+    fs::current_path(folder());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FtpTestServer server;
+        SampleTreeOptions tree;
+        tree.mailboxFiles = 4;
+        tree.largeFileBytes = 1000;
+        tree.safeMarker = c.safeMarker;
+        makeSampleServerTree(server.root(), tree);
+        if (!c.serverRuns)
+            server.stop();
+        boxes.shown.clear();
+        CProceedDialog dialog;
+        dialog.setOperationParameters(c.operation, qs(folder()),
+                                      QString::fromStdString(server.hostEntry()), 0);
+
+        EXPECT_EQ(runProceedDialog(dialog), QDialog::Rejected);
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text.toStdString().substr(0, c.textStart.size()), c.textStart);
+        EXPECT_EQ(boxes.shown[0].caption, "Error");
+        EXPECT_EQ(child<QLabel>(dialog, "statusText").text(), "Preparing system:");
+    }
+}
+
+} // namespace
