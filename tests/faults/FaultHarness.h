@@ -1,0 +1,119 @@
+#pragma once
+
+// Runs `qel` as a real process against the test server, each run isolated in its own
+// configuration, state and log folders, and reads back what a run left behind.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace faults {
+
+namespace fs = std::filesystem;
+using Tree = std::map<std::string, std::string>;
+
+// The release component that server data paths start with.
+inline constexpr const char* kDataRoot = "7.0/";
+
+enum class Op { Backup, Restore, Logs };
+const char* opName(Op op);
+// The operation code a recovery file carries.
+std::int32_t recoveryCode(Op op);
+
+// "k7.bad" read field by field. `whole` holds when the size is exactly what the header says.
+struct RecoveryFile {
+    std::int32_t code = -1;
+    std::string host;
+    std::string folder;
+    std::vector<std::string> paths;
+    bool whole = false;
+};
+std::optional<RecoveryFile> readRecoveryFile(const fs::path& file);
+void PrintTo(const RecoveryFile& recovery, std::ostream* out);
+
+// "k7.lst": every remote path a fresh backup set out to fetch, in order.
+std::vector<std::string> readListing(const fs::path& file);
+
+// One user of qel: a temporary home with its own registry, state folder, operation log and
+// local folder. Nothing a run does reaches outside it.
+class QelUser {
+  public:
+    QelUser();
+    const fs::path& home() const { return m_home.path(); }
+    fs::path folder() const { return m_home / "local"; }
+    fs::path logFile() const { return m_home / "qel.log"; }
+    std::string log() const;
+    // The registry value naming the recovery folder, when set.
+    std::optional<std::string> registryDirectory() const;
+    std::map<std::string, std::string> environment() const;
+
+    std::vector<std::string> arguments(Op op, const std::string& host, bool resume) const;
+    // Runs qel to its end. `wrapper` goes before the program (privilege drop, limits).
+    ProcessResult run(Op op, const std::string& host, bool resume,
+                      const std::vector<std::string>& wrapper = {},
+                      std::chrono::milliseconds ftpTimeout = std::chrono::milliseconds(2000)) const;
+
+  private:
+    TempDir m_home;
+};
+
+// qel started in the background, for tests that kill it; killed when destroyed.
+class RunningQel {
+  public:
+    RunningQel(const QelUser& user, Op op, const std::string& host, bool resume,
+               std::chrono::milliseconds ftpTimeout);
+    ~RunningQel();
+    RunningQel(const RunningQel&) = delete;
+    RunningQel& operator=(const RunningQel&) = delete;
+
+    bool running();
+    // SIGKILL, then reap; returns the signal it died of (0 when it had already exited).
+    int kill();
+
+  private:
+    int m_pid = -1;
+    int m_status = 0;
+};
+
+// Polls `condition` every few milliseconds; false when it did not hold within `limit`.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// A server data tree of `mailboxFiles` files in access2 (ten to a folder, 1-8 KiB each,
+// random bytes) plus the ST files a restore insists on, and the "safe" marker.
+void makeDataTree(const fs::path& root, int mailboxFiles, unsigned seed = 7);
+// The server's log files (every pattern), a few data files and no marker.
+void makeLogTree(const fs::path& root);
+
+// access2/... and ST/... below root.
+Tree dataTrees(const fs::path& root);
+// What a Log Files run must collect from the server root, under the same relative paths.
+Tree logFilesOf(const fs::path& serverRoot);
+// Every regular file below root except the program's own k7.* files.
+Tree collectedFiles(const fs::path& root);
+// Download leftovers (".<name>.qel-part-XXXXXX") anywhere below root.
+std::vector<std::string> partialDownloads(const fs::path& root);
+
+// A failure or a crash must never leave a wrong file behind: every file in `found` is whole,
+// byte-identical to the one in `source`.
+::testing::AssertionResult onlyWholeFiles(const Tree& found, const Tree& source);
+
+// The files a backup or a log run still has to fetch, local relative paths, in order.
+std::vector<std::string> relativeRemotePaths(const std::vector<std::string>& remotePaths);
+
+// Every entry directly below `dir`, by name.
+std::vector<std::string> entriesOf(const fs::path& dir);
+
+// What qel prints for a result: the message, and "(code N)" when N does not fit an exit status.
+std::string printedResult(const ProcessResult& result);
+
+} // namespace faults

@@ -1,0 +1,192 @@
+#include "Scenario.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace faults {
+
+namespace {
+
+constexpr const char* kSuccess = "Operation completed successfully.";
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+Outcome transferFailure(Op op, std::uint32_t code, const std::string& message) {
+    const char* loop = op == Op::Restore ? "putNormalFiles" : "getNormalFiles";
+    return {code, message, std::string("FAIL:\t") + loop + " rc = 10\n\tMsg = "};
+}
+
+Outcome connectionFailure(const std::string& host, const std::string& logRecord) {
+    return {2, "Cannot connect to site " + host, "Velmora Qel tool version 2.0.55\n" + logRecord};
+}
+
+Scenario::Scenario(Op op, int mailboxFiles) : m_op(op) {
+    if (op == Op::Logs) {
+        makeLogTree(m_server.root());
+        m_source = logFilesOf(m_server.root());
+        return;
+    }
+    makeDataTree(m_server.root(), mailboxFiles);
+    m_source = dataTrees(m_server.root());
+    if (op != Op::Restore)
+        return;
+    const ProcessResult backup = m_user.run(Op::Backup, host(), false);
+    if (backup.exitCode != 0 || dataTrees(m_user.folder()) != m_source)
+        throw std::runtime_error("the backup a restore starts from failed: " + backup.err);
+    m_restoreOrder = relativeRemotePaths(readListing(m_user.folder() / "k7.lst"));
+    writeFile(m_server.root() / "safe", "");
+}
+
+int Scenario::transferCommand(int file) const {
+    // A restore first stores the empty marker "safe2".
+    return m_op == Op::Restore ? file + 1 : file;
+}
+
+int Scenario::loginsBefore(int file) const {
+    // Backup: the driver's, one after the enumeration, one before the loop. Log Files: the
+    // driver's, the log file manager's, one before the loop. Restore: the driver's, one
+    // before the loop. Then one per file, and one per checkpoint (before files 101, 202...).
+    const int beforeLoop = m_op == Op::Restore ? 2 : 3;
+    return beforeLoop + (file - 1) + file / 101;
+}
+
+ProcessResult Scenario::run(bool resume, std::chrono::milliseconds ftpTimeout) {
+    return m_user.run(m_op, host(), resume, {}, ftpTimeout);
+}
+
+std::vector<std::string> Scenario::transferOrder() const {
+    if (m_op == Op::Restore)
+        return m_restoreOrder;
+    return relativeRemotePaths(readListing(m_user.folder() / "k7.lst"));
+}
+
+std::string Scenario::folderAsSystemNamesIt() const {
+    return fs::canonical(m_user.folder()).string();
+}
+
+std::string Scenario::localPathOf(const std::string& relative) const {
+    return folderAsSystemNamesIt() + "/" + relative;
+}
+
+void Scenario::expectFailure(const ProcessResult& result, const Outcome& outcome, int firstLeft) {
+    const int status = outcome.code <= 125 ? static_cast<int>(outcome.code) : 1;
+    EXPECT_EQ(result.exitCode, status) << result.out << result.err;
+    EXPECT_NE(printedResult(result).find(outcome.message), std::string::npos)
+        << "expected \"" << outcome.message << "\" in\n"
+        << printedResult(result);
+    if (outcome.code > 125) {
+        EXPECT_NE(printedResult(result).find("(code " + std::to_string(outcome.code) + ")"),
+                  std::string::npos)
+            << printedResult(result);
+    }
+    EXPECT_NE(m_user.log().find(outcome.logRecord), std::string::npos)
+        << "expected \"" << outcome.logRecord << "\" in the log:\n"
+        << m_user.log();
+    if (outcome.code > 2 && outcome.code != 10) {
+        EXPECT_NE(m_user.log().find("(GetLastError code = " + std::to_string(outcome.code) + ")"),
+                  std::string::npos)
+            << m_user.log();
+    }
+    expectNothingBroken();
+    expectRecoveryFrom(firstLeft);
+}
+
+void Scenario::expectNothingBroken() {
+    EXPECT_EQ(partialDownloads(m_user.folder()), std::vector<std::string>());
+    if (m_op == Op::Restore) {
+        // The local backup is only read.
+        EXPECT_EQ(dataTrees(m_user.folder()), m_source);
+        return;
+    }
+    EXPECT_TRUE(onlyWholeFiles(collectedFiles(m_user.folder()), m_source));
+}
+
+void Scenario::expectRecoveryFrom(int firstLeft) {
+    const auto recovery = readRecoveryFile(m_user.folder() / "k7.bad");
+    ASSERT_TRUE(recovery.has_value()) << "no k7.bad; the log:\n" << m_user.log();
+    EXPECT_TRUE(recovery->whole) << ::testing::PrintToString(*recovery);
+    EXPECT_EQ(recovery->code, recoveryCode(m_op));
+    EXPECT_EQ(recovery->host, host());
+    EXPECT_EQ(recovery->folder, folderAsSystemNamesIt());
+    EXPECT_EQ(m_user.registryDirectory(), folderAsSystemNamesIt());
+
+    const auto left = static_cast<std::size_t>(fileCount() - firstLeft + 1);
+    ASSERT_EQ(recovery->paths.size(), left) << ::testing::PrintToString(*recovery);
+    if (m_op == Op::Logs) {
+        // The order of the log list is the manager's: what is left and what is here add up.
+        std::set<std::string> seen;
+        for (const auto& path : relativeRemotePaths(recovery->paths))
+            seen.insert(path);
+        for (const auto& [path, bytes] : collectedFiles(m_user.folder())) {
+            EXPECT_TRUE(seen.insert(path).second) << path << " was fetched and is still listed";
+        }
+        std::set<std::string> all;
+        for (const auto& [path, bytes] : m_source)
+            all.insert(path);
+        EXPECT_EQ(seen, all);
+        return;
+    }
+    const auto order = transferOrder();
+    ASSERT_EQ(order.size(), m_source.size());
+    std::vector<std::string> expected(order.begin() + firstLeft - 1, order.end());
+    if (m_op == Op::Restore) {
+        for (auto& path : expected)
+            path = localPathOf(path);
+        EXPECT_EQ(recovery->paths, expected);
+        // The server holds what was uploaded; only the file in flight may be cut short.
+        auto onServer = dataTrees(m_server.root());
+        onServer.erase(order[static_cast<std::size_t>(firstLeft - 1)]);
+        EXPECT_TRUE(onlyWholeFiles(onServer, m_source));
+        EXPECT_LE(onServer.size(), static_cast<std::size_t>(firstLeft - 1));
+        return;
+    }
+    EXPECT_EQ(relativeRemotePaths(recovery->paths), expected);
+    Tree fetched;
+    for (auto it = order.begin(); it != order.begin() + firstLeft - 1; ++it)
+        fetched[*it] = m_source.at(*it);
+    EXPECT_EQ(collectedFiles(m_user.folder()), fetched);
+}
+
+void Scenario::expectResumeCompletes(int filesLeft) {
+    m_server.restart({});
+    const std::size_t logBefore = m_user.log().size();
+    const ProcessResult resumed = run(true);
+    const std::string log = m_user.log().substr(logBefore);
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.out << resumed.err << log;
+    EXPECT_NE(resumed.out.find(kSuccess), std::string::npos) << resumed.out << resumed.err;
+
+    EXPECT_FALSE(fs::exists(m_user.folder() / "k7.bad"));
+    EXPECT_EQ(m_user.registryDirectory(), std::nullopt);
+    EXPECT_EQ(partialDownloads(m_user.folder()), std::vector<std::string>());
+    const char* perFile = m_op == Op::Restore ? "Putting " : "Getting ";
+    if (filesLeft >= 0) {
+        EXPECT_EQ(countOf(log, perFile), static_cast<std::size_t>(filesLeft)) << log;
+    }
+    switch (m_op) {
+    case Op::Backup:
+        EXPECT_EQ(collectedFiles(m_user.folder()), m_source);
+        EXPECT_FALSE(fs::exists(m_server.root() / "safe"));
+        break;
+    case Op::Restore:
+        EXPECT_EQ(dataTrees(m_server.root()), m_source);
+        EXPECT_FALSE(fs::exists(m_server.root() / "safe"));
+        EXPECT_FALSE(fs::exists(m_server.root() / "safe2"));
+        break;
+    case Op::Logs:
+        EXPECT_EQ(collectedFiles(m_user.folder()), m_source);
+        if (filesLeft >= 0) {
+            EXPECT_EQ(log.find("--- Generating Log File List ---"), std::string::npos);
+        }
+        break;
+    }
+}
+
+} // namespace faults

@@ -1,0 +1,70 @@
+#pragma once
+
+// One operation against its own test server, broken once and then resumed, with the checks
+// every fault case shares: what the failed run left on both sides, and that the resumed run
+// finishes the job.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "FaultHarness.h"
+#include "support/FtpTestServer.h"
+
+namespace faults {
+
+// What a failed run must have reported.
+struct Outcome {
+    std::uint32_t code = 0;
+    std::string message;   // qel's output holds it
+    std::string logRecord; // the operation log holds it
+};
+
+// The result of a failed transfer, by the code logFailure recorded.
+Outcome transferFailure(Op op, std::uint32_t code, const std::string& message);
+// The result of an FTP exception that ended the run in the driver.
+Outcome connectionFailure(const std::string& host, const std::string& logRecord);
+
+class Scenario {
+  public:
+    // A data tree of `mailboxFiles` + 3 files (or the log tree); for a restore, a backup of it
+    // made beforehand in the user's folder and the marker put back.
+    Scenario(Op op, int mailboxFiles);
+
+    Op op() const { return m_op; }
+    FtpTestServer& server() { return m_server; }
+    QelUser& user() { return m_user; }
+    std::string host() const { return m_server.hostEntry(); }
+    int fileCount() const { return static_cast<int>(m_source.size()); }
+
+    // The Nth RETR or STOR of a run that moves file `file` (from 1), and the number of logins
+    // a run has made before it connects for that file.
+    int transferCommand(int file) const;
+    int loginsBefore(int file) const;
+    // The logins before the checkpoint that comes before file 101.
+    int loginsBeforeFirstCheckpoint() const { return loginsBefore(101) - 1; }
+
+    ProcessResult run(bool resume, std::chrono::milliseconds ftpTimeout = std::chrono::seconds(2));
+
+    // The failed run ended as `outcome` says and left exactly files `firstLeft`.. to transfer.
+    void expectFailure(const ProcessResult& result, const Outcome& outcome, int firstLeft);
+    // What any interrupted run must leave: whole files only, no download leftovers.
+    void expectNothingBroken();
+    // A recovery file of this operation, host and folder that lists files `firstLeft`.. .
+    void expectRecoveryFrom(int firstLeft);
+    // Restarts the server without faults, resumes, and checks the job is done.
+    void expectResumeCompletes(int filesLeft);
+
+  private:
+    std::vector<std::string> transferOrder() const;
+    std::string localPathOf(const std::string& relative) const;
+    std::string folderAsSystemNamesIt() const;
+
+    Op m_op;
+    FtpTestServer m_server;
+    QelUser m_user;
+    Tree m_source;
+    std::vector<std::string> m_restoreOrder; // relative paths, for a restore
+};
+
+} // namespace faults
