@@ -3,6 +3,8 @@
 #include <regex>
 
 #include "OperationHarness.h"
+#include "common/StringTable.h"
+#include "engine/TransferLoopProgress.h"
 #include "platform/LastError.h"
 #include "support/FtpTestServer.h"
 
@@ -234,4 +236,27 @@ TEST(Backup, LogLinesFollowTheDebugLevel) {
             EXPECT_EQ(std::stoull(match[1]), totalBytes);
         }
     }
+}
+
+TEST(TransferPhase, RangesTheBarWith32BitBoundsForLargeBackups) {
+    RecordingProgress bar;
+    std::atomic<std::int32_t> phase{Preparing};
+    std::string status;
+    OperationContext context;
+    context.progressBar = &bar;
+    context.phase = &phase;
+    context.statusText = &status;
+    std::vector<std::uint32_t> pauses;
+    SetSleepHook([&](std::uint32_t ms) { pauses.push_back(ms); });
+
+    enterTransferPhase(context, IDS_DATA_BACKUP, 40000);
+    OperationContext headless;
+    enterTransferPhase(headless, IDS_DATA_RESTORE, 3);
+    stepProgress(headless);
+    SetSleepHook({});
+
+    EXPECT_EQ(bar.calls, (std::vector<std::string>{"pos 96", "range 0..40000", "step 1", "pos 0"}));
+    EXPECT_EQ(status, "Data backup:");
+    EXPECT_EQ(phase.load(), Transferring);
+    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{5000, 5000}));
 }

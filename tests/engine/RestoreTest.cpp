@@ -252,3 +252,27 @@ TEST(Restore, ALostConnectionKeepsTheFileInFlightForTheResume) {
     EXPECT_EQ(harness.run(Restore, server.hostEntry(), 0, 1).exitCode, 0u);
     EXPECT_EQ(serverData(server.root()), backup);
 }
+
+TEST(Restore, WithoutAListingTheRecoveryFileStaysInTheLocalFolder) {
+    FtpTestServer server;
+    makeNumberedTree(server.root(), 12, 2);
+    OperationHarness harness;
+    backUp(harness, server);
+    fs::remove(harness.listingFile());
+    // The driver's restore marker is the first STOR: the fifth file fails.
+    server.restart({"--fail-stor", "6"});
+
+    const RunResult failed = harness.run(Restore, server.hostEntry());
+
+    EXPECT_EQ(failed.exitCode, ERROR_INTERNET_EXTENDED_ERROR);
+    const auto saved = harness.recovery();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->code, 2);
+    EXPECT_EQ(saved->paths.size(), 8u);
+    EXPECT_EQ(harness.registryDirectory(), harness.folder().string());
+    std::vector<std::string> strays;
+    for (const auto& entry : fs::recursive_directory_iterator(harness.folder()))
+        if (entry.path().filename() == "k7.bad" && entry.path().parent_path() != harness.folder())
+            strays.push_back(entry.path().string());
+    EXPECT_TRUE(strays.empty()) << strays.front();
+}
