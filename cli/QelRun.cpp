@@ -1,7 +1,10 @@
 #include "cli/QelRun.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -40,8 +43,11 @@ void applyTestTimeout() {
 
 void applyEngineSettings(const CliOptions& options) {
     // The run changes the current directory: a relative log path means the starting one.
-    if (options.logFile)
-        setLogFilePath(fs::absolute(*options.logFile));
+    if (options.logFile) {
+        std::error_code error;
+        const fs::path absolute = fs::absolute(*options.logFile, error);
+        setLogFilePath(error ? fs::path(*options.logFile) : absolute);
+    }
     if (options.pauseScale)
         SetPauseScale(*options.pauseScale);
     applyTestTimeout();
@@ -52,9 +58,10 @@ bool askToResume() {
     std::string answer;
     if (!std::getline(std::cin, answer))
         return false;
-    const auto first = answer.find_first_not_of(" \t");
-    return first != std::string::npos &&
-           std::tolower(static_cast<unsigned char>(answer[first])) == 'y';
+    std::erase_if(answer, [](unsigned char c) { return std::isspace(c); });
+    std::transform(answer.begin(), answer.end(), answer.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return answer == "y" || answer == "yes";
 }
 
 std::int32_t chooseResume(const CliOptions& options, const std::string& folder) {
