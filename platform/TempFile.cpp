@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -27,13 +28,32 @@ mode_t processUmask() {
     return mask;
 }
 
+constexpr const char* kPartMarker = ".qel-part-";
+constexpr std::size_t kUniqueChars = 6;
+
+// A process killed in the middle of a download leaves its temporary file behind; the next
+// download of the same target removes it, so that it never becomes part of a backup.
+void removeStaleParts(const std::string& directory, const std::string& prefix) {
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string entryName = entry->d_name;
+        if (entryName.size() == prefix.size() + kUniqueChars && entryName.starts_with(prefix))
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 TempFile::TempFile(const std::string& target) : m_target(target) {
     const auto slash = target.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    m_path = directory + "." + name.substr(0, kMaxNamePart) + ".qel-part-XXXXXX";
+    const std::string prefix = "." + name.substr(0, kMaxNamePart) + kPartMarker;
+    removeStaleParts(directory, prefix);
+    m_path = directory + prefix + "XXXXXX";
     std::vector<char> pattern(m_path.begin(), m_path.end());
     pattern.push_back('\0');
     m_fd = mkostemp(pattern.data(), O_CLOEXEC);

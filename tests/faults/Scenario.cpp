@@ -28,13 +28,15 @@ Outcome connectionFailure(const std::string& host, const std::string& logRecord)
     return {2, "Cannot connect to site " + host, "Velmora Qel tool version 2.0.55\n" + logRecord};
 }
 
-Scenario::Scenario(Op op, int mailboxFiles) : m_op(op) {
+Scenario::Scenario(Op op, int mailboxFiles, std::size_t largeFileBytes) : m_op(op) {
     if (op == Op::Logs) {
         makeLogTree(m_server.root());
         m_source = logFilesOf(m_server.root());
         return;
     }
     makeDataTree(m_server.root(), mailboxFiles);
+    if (largeFileBytes > 0)
+        writeFile(m_server.root() / "ST" / "VOICE.DAT", std::string(largeFileBytes, 'v'));
     m_source = dataTrees(m_server.root());
     if (op != Op::Restore)
         return;
@@ -60,6 +62,17 @@ int Scenario::loginsBefore(int file) const {
 
 ProcessResult Scenario::run(bool resume, std::chrono::milliseconds ftpTimeout) {
     return m_user.run(m_op, host(), resume, {}, ftpTimeout);
+}
+
+int Scenario::positionOf(const std::string& relative) const {
+    const auto order = transferOrder();
+    const auto at = std::find(order.begin(), order.end(), relative);
+    return at == order.end() ? 0 : static_cast<int>(at - order.begin()) + 1;
+}
+
+fs::path Scenario::targetOf(int file) const {
+    const std::string relative = transferOrder().at(static_cast<std::size_t>(file - 1));
+    return (m_op == Op::Restore ? m_server.root() : m_user.folder()) / relative;
 }
 
 std::vector<std::string> Scenario::transferOrder() const {
@@ -97,6 +110,7 @@ void Scenario::expectFailure(const ProcessResult& result, const Outcome& outcome
     }
     expectNothingBroken();
     expectRecoveryFrom(firstLeft);
+    expectProgressUpTo(firstLeft);
 }
 
 void Scenario::expectNothingBroken() {
@@ -121,17 +135,10 @@ void Scenario::expectRecoveryFrom(int firstLeft) {
     const auto left = static_cast<std::size_t>(fileCount() - firstLeft + 1);
     ASSERT_EQ(recovery->paths.size(), left) << ::testing::PrintToString(*recovery);
     if (m_op == Op::Logs) {
-        // The order of the log list is the manager's: what is left and what is here add up.
-        std::set<std::string> seen;
-        for (const auto& path : relativeRemotePaths(recovery->paths))
-            seen.insert(path);
-        for (const auto& [path, bytes] : collectedFiles(m_user.folder())) {
-            EXPECT_TRUE(seen.insert(path).second) << path << " was fetched and is still listed";
+        // The order of the log list is the manager's: the files left are ones the server has.
+        for (const auto& path : relativeRemotePaths(recovery->paths)) {
+            EXPECT_TRUE(m_source.contains(path)) << path;
         }
-        std::set<std::string> all;
-        for (const auto& [path, bytes] : m_source)
-            all.insert(path);
-        EXPECT_EQ(seen, all);
         return;
     }
     const auto order = transferOrder();
@@ -141,21 +148,45 @@ void Scenario::expectRecoveryFrom(int firstLeft) {
         for (auto& path : expected)
             path = localPathOf(path);
         EXPECT_EQ(recovery->paths, expected);
-        // The server holds what was uploaded; only the file in flight may be cut short.
-        auto onServer = dataTrees(m_server.root());
-        onServer.erase(order[static_cast<std::size_t>(firstLeft - 1)]);
-        EXPECT_TRUE(onlyWholeFiles(onServer, m_source));
-        EXPECT_LE(onServer.size(), static_cast<std::size_t>(firstLeft - 1));
         return;
     }
     EXPECT_EQ(relativeRemotePaths(recovery->paths), expected);
+}
+
+void Scenario::expectProgressUpTo(int failedFile) {
+    const auto done = static_cast<std::size_t>(failedFile - 1);
+    if (m_op == Op::Logs) {
+        // What is left and what is here add up to every log file, without overlap.
+        const auto recovery = readRecoveryFile(m_user.folder() / "k7.bad");
+        ASSERT_TRUE(recovery.has_value());
+        std::set<std::string> seen;
+        for (const auto& path : relativeRemotePaths(recovery->paths))
+            seen.insert(path);
+        const Tree here = collectedFiles(m_user.folder());
+        EXPECT_EQ(here.size(), done);
+        for (const auto& [path, bytes] : here) {
+            EXPECT_TRUE(seen.insert(path).second) << path << " was fetched and is still listed";
+        }
+        EXPECT_EQ(seen.size(), m_source.size());
+        return;
+    }
+    const auto order = transferOrder();
+    ASSERT_EQ(order.size(), m_source.size());
+    if (m_op == Op::Restore) {
+        // The server holds what was uploaded; only the file in flight may be cut short.
+        auto onServer = dataTrees(m_server.root());
+        onServer.erase(order[done]);
+        EXPECT_TRUE(onlyWholeFiles(onServer, m_source));
+        EXPECT_LE(onServer.size(), done);
+        return;
+    }
     Tree fetched;
-    for (auto it = order.begin(); it != order.begin() + firstLeft - 1; ++it)
-        fetched[*it] = m_source.at(*it);
+    for (std::size_t i = 0; i < done; ++i)
+        fetched[order[i]] = m_source.at(order[i]);
     EXPECT_EQ(collectedFiles(m_user.folder()), fetched);
 }
 
-void Scenario::expectResumeCompletes(int filesLeft) {
+void Scenario::expectResumeCompletes(int filesLeft, bool fromRecoveryFile) {
     m_server.restart({});
     const std::size_t logBefore = m_user.log().size();
     const ProcessResult resumed = run(true);
@@ -167,9 +198,7 @@ void Scenario::expectResumeCompletes(int filesLeft) {
     EXPECT_EQ(m_user.registryDirectory(), std::nullopt);
     EXPECT_EQ(partialDownloads(m_user.folder()), std::vector<std::string>());
     const char* perFile = m_op == Op::Restore ? "Putting " : "Getting ";
-    if (filesLeft >= 0) {
-        EXPECT_EQ(countOf(log, perFile), static_cast<std::size_t>(filesLeft)) << log;
-    }
+    EXPECT_EQ(countOf(log, perFile), static_cast<std::size_t>(filesLeft)) << log;
     switch (m_op) {
     case Op::Backup:
         EXPECT_EQ(collectedFiles(m_user.folder()), m_source);
@@ -182,9 +211,8 @@ void Scenario::expectResumeCompletes(int filesLeft) {
         break;
     case Op::Logs:
         EXPECT_EQ(collectedFiles(m_user.folder()), m_source);
-        if (filesLeft >= 0) {
-            EXPECT_EQ(log.find("--- Generating Log File List ---"), std::string::npos);
-        }
+        EXPECT_EQ(log.find("--- Generating Log File List ---") == std::string::npos,
+                  fromRecoveryFile);
         break;
     }
 }

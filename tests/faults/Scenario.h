@@ -27,9 +27,10 @@ Outcome connectionFailure(const std::string& host, const std::string& logRecord)
 
 class Scenario {
   public:
-    // A data tree of `mailboxFiles` + 3 files (or the log tree); for a restore, a backup of it
-    // made beforehand in the user's folder and the marker put back.
-    Scenario(Op op, int mailboxFiles);
+    // A data tree of `mailboxFiles` + 3 files, and ST/VOICE.DAT when `largeFileBytes` is set
+    // (or the log tree); for a restore, a backup of it made beforehand in the user's folder
+    // and the marker put back.
+    Scenario(Op op, int mailboxFiles, std::size_t largeFileBytes = 0);
 
     Op op() const { return m_op; }
     FtpTestServer& server() { return m_server; }
@@ -45,6 +46,10 @@ class Scenario {
     int loginsBeforeFirstCheckpoint() const { return loginsBefore(101) - 1; }
 
     ProcessResult run(bool resume, std::chrono::milliseconds ftpTimeout = std::chrono::seconds(2));
+    // Where a file comes in the transfer order (from 1); for a backup only once it has listed.
+    int positionOf(const std::string& relative) const;
+    // The local or remote path a run stores the file of that position at.
+    fs::path targetOf(int file) const;
 
     // The failed run ended as `outcome` says and left exactly files `firstLeft`.. to transfer.
     void expectFailure(const ProcessResult& result, const Outcome& outcome, int firstLeft);
@@ -52,8 +57,11 @@ class Scenario {
     void expectNothingBroken();
     // A recovery file of this operation, host and folder that lists files `firstLeft`.. .
     void expectRecoveryFrom(int firstLeft);
-    // Restarts the server without faults, resumes, and checks the job is done.
-    void expectResumeCompletes(int filesLeft);
+    // Exactly the files before `failedFile` have been moved.
+    void expectProgressUpTo(int failedFile);
+    // Restarts the server without faults, runs again with --resume, and checks the job is
+    // done, moving `filesLeft` files; without a recovery file that run starts afresh.
+    void expectResumeCompletes(int filesLeft, bool fromRecoveryFile = true);
 
   private:
     std::vector<std::string> transferOrder() const;

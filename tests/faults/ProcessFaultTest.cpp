@@ -1,0 +1,150 @@
+// Faults that hit the whole process or the whole server: the server restarts under a running
+// transfer, and qel is killed with SIGKILL in the middle of a file or of a checkpoint. The
+// next run with --resume must finish the job from whatever the dead run left.
+
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "Scenario.h"
+
+using namespace faults;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Long enough that a stalled transfer is still waiting when the test acts on it.
+constexpr auto kPatientTimeout = 60s;
+constexpr auto kWaitLimit = 60s;
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// The run has logged the start of its Nth file.
+bool reachedFile(Scenario& scenario, int file) {
+    const char* perFile = scenario.op() == Op::Restore ? "Putting " : "Getting ";
+    return countOf(scenario.user().log(), perFile) >= static_cast<std::size_t>(file);
+}
+
+std::vector<std::string> stallTransfer(const Scenario& scenario, int file) {
+    return {"--stall-command", (scenario.op() == Op::Restore ? "STOR:" : "RETR:") +
+                                   std::to_string(scenario.transferCommand(file))};
+}
+
+std::vector<std::string> stallHalfWay(const Scenario& scenario, int file) {
+    return {scenario.op() == Op::Restore ? "--stall-data-stor" : "--stall-data-retr",
+            std::to_string(scenario.transferCommand(file))};
+}
+
+// The run is in the middle of file `file`: its start is logged and part of it has reached the
+// other side (the server's file, or a download's temporary file, which can only be this
+// file's once the run has logged it).
+bool midFile(Scenario& scenario, int file) {
+    if (!reachedFile(scenario, file))
+        return false;
+    if (scenario.op() == Op::Restore)
+        return fs::exists(scenario.targetOf(file));
+    for (const auto& part : partialDownloads(scenario.user().folder()))
+        if (fs::file_size(scenario.user().folder() / part) > 0)
+            return true;
+    return false;
+}
+
+class ServerRestart : public ::testing::TestWithParam<Op> {};
+
+// The server goes away under a transfer and comes back: the run fails like a dropped
+// connection and the resume finishes.
+TEST_P(ServerRestart, UnderARunningTransfer) {
+    Scenario scenario(GetParam(), 10);
+    const int file = 5;
+    scenario.server().restart(stallTransfer(scenario, file));
+    RunningQel qel(scenario.user(), scenario.op(), scenario.host(), false, kPatientTimeout);
+    ASSERT_TRUE(waitUntil([&] { return reachedFile(scenario, file); }, kWaitLimit));
+    std::this_thread::sleep_for(200ms);
+    scenario.server().restart({});
+    ASSERT_TRUE(waitUntil([&] { return !qel.running(); }, kWaitLimit));
+
+    const std::string log = scenario.user().log();
+    EXPECT_NE(log.find(scenario.op() == Op::Restore ? "FAIL:\tputNormalFiles rc = 10"
+                                                    : "FAIL:\tgetNormalFiles rc = 10"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(readFile(scenario.user().home() / "qel.out").find("Operation failed:"),
+              std::string::npos)
+        << readFile(scenario.user().home() / "qel.out");
+    scenario.expectNothingBroken();
+    scenario.expectRecoveryFrom(file);
+    scenario.expectResumeCompletes(scenario.fileCount() - file + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ServerRestart,
+                         ::testing::Values(Op::Backup, Op::Restore, Op::Logs),
+                         [](const auto& info) { return std::string(opName(info.param)); });
+
+struct KillCase {
+    Op op;
+    int mailboxFiles;
+    int file; // killed while this file is half-way
+};
+
+class KilledMidFile : public ::testing::TestWithParam<KillCase> {};
+
+TEST_P(KilledMidFile, ResumeFinishesTheJob) {
+    const KillCase c = GetParam();
+    Scenario scenario(c.op, c.mailboxFiles);
+    scenario.server().restart(stallHalfWay(scenario, c.file));
+    {
+        RunningQel qel(scenario.user(), scenario.op(), scenario.host(), false, kPatientTimeout);
+        ASSERT_TRUE(waitUntil([&] { return midFile(scenario, c.file); }, kWaitLimit));
+        EXPECT_EQ(qel.kill(), SIGKILL);
+    }
+    if (c.op == Op::Backup) {
+        EXPECT_FALSE(fs::exists(scenario.targetOf(c.file)));
+    }
+    if (c.file > 100) {
+        // The checkpoint before file 101 is what the resume continues from.
+        scenario.expectRecoveryFrom(101);
+        scenario.expectResumeCompletes(scenario.fileCount() - 100);
+    } else {
+        // No checkpoint yet: nothing to continue from, and a fresh run does it all.
+        EXPECT_FALSE(fs::exists(scenario.user().folder() / "k7.bad"));
+        EXPECT_EQ(scenario.user().registryDirectory(), std::nullopt);
+        scenario.expectResumeCompletes(scenario.fileCount(), false);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, KilledMidFile,
+    ::testing::Values(KillCase{Op::Backup, 10, 4}, KillCase{Op::Backup, 110, 105},
+                      KillCase{Op::Restore, 10, 4}, KillCase{Op::Restore, 110, 105},
+                      KillCase{Op::Logs, 0, 4}),
+    [](const auto& info) {
+        return std::string(opName(info.param.op)) + "_File" + std::to_string(info.param.file);
+    });
+
+class KilledInCheckpoint : public ::testing::TestWithParam<Op> {};
+
+// Killed while the second checkpoint reconnects: the first checkpoint's recovery file stays
+// whole and the resume continues from it.
+TEST_P(KilledInCheckpoint, ResumeContinuesFromTheLastWholeCheckpoint) {
+    Scenario scenario(GetParam(), 202);
+    const int secondCheckpointLogin = scenario.loginsBefore(202);
+    scenario.server().restart({"--stall-command", "USER:" + std::to_string(secondCheckpointLogin)});
+    {
+        RunningQel qel(scenario.user(), scenario.op(), scenario.host(), false, kPatientTimeout);
+        ASSERT_TRUE(waitUntil([&] { return reachedFile(scenario, 201); }, kWaitLimit));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(qel.kill(), SIGKILL);
+    }
+    scenario.expectNothingBroken();
+    scenario.expectRecoveryFrom(101);
+    scenario.expectResumeCompletes(scenario.fileCount() - 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, KilledInCheckpoint, ::testing::Values(Op::Backup, Op::Restore),
+                         [](const auto& info) { return std::string(opName(info.param)); });
+
+} // namespace
