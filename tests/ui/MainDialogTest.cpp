@@ -145,6 +145,51 @@ TEST_F(MainDialog, TheDebugLevelGoesToTheNextOperation) {
     EXPECT_EQ(child<QLineEdit>(dialog, "folderEdit").text(), qs(folder()));
 }
 
+TEST_F(MainDialog, RunsBackupRestoreAndLogFilesToTheEnd) {
+    SampleTreeOptions tree;
+    tree.logFiles = true;
+    FtpTestServer source;
+    makeSampleServerTree(source.root(), tree);
+    FtpTestServer target;
+    writeFile(target.root() / "safe", "");
+    const fs::path logsFolder = folder() / "logs";
+    fs::create_directories(logsFolder);
+    struct Case {
+        const char* radio;
+        const FtpTestServer& server;
+        fs::path localFolder;
+        std::string message;
+    };
+    const std::string rebootAdvice =
+        "\nPlease reboot the system by temporarily removing power for 10 seconds.";
+    const Case cases[] = {
+        {"backupRadio", source, folder(), "Operation completed successfully." + rebootAdvice},
+        {"restoreRadio", target, folder(), "Operation completed successfully." + rebootAdvice},
+        {"logFilesRadio", source, logsFolder, "Operation completed successfully."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.radio);
+        boxes.shown.clear();
+        CQelDlg dialog;
+        dialog.show();
+        fill(dialog, c.radio, qs(c.localFolder), QString::fromStdString(c.server.hostEntry()));
+        whenModalOpens<CProceedDialog>([](CProceedDialog& progress) {
+            child<QPushButton>(progress, "continueButton").click();
+        });
+
+        child<QPushButton>(dialog, "okButton").click();
+
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text.toStdString(), c.message);
+        EXPECT_FALSE(dialog.isVisible()) << "success ends the program";
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(snapshotTree(target.root() / "access2"), snapshotTree(source.root() / "access2"));
+    EXPECT_EQ(snapshotTree(target.root() / "ST"), snapshotTree(source.root() / "ST"));
+    EXPECT_FALSE(fs::exists(target.root() / "safe"));
+    EXPECT_FALSE(snapshotTree(logsFolder).empty());
+}
+
 TEST_F(MainDialog, OkWithAMissingFolderSaysSoAndStays) {
     CQelDlg dialog;
     dialog.show();
