@@ -82,13 +82,19 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
 
             std::string localDirectory = localPath;
             RemoveFileName(localDirectory);
+            std::uint32_t directoryError = 0;
             if (localDirectory != lastLocalDirectory) {
                 lastLocalDirectory = localDirectory;
-                LocalMakeDirs(localDirectory);
+                if (LocalMakeDirs(localDirectory) != 0)
+                    directoryError = static_cast<std::uint32_t>(errno);
             }
             result = RemoteGetFile(context.connection.get(), remotePath, localPath);
             statistics.endFile();
             if (result != 0) {
+                // Without its folder the download fails with "no such file"; the folder's
+                // own error is the one that tells the administrator what to fix.
+                if (directoryError != 0)
+                    SetLastError(directoryError);
                 result = failedTransferResult("getNormalFiles");
                 files.AddHead(std::move(inFlight));
                 writeCheckpoint(files, localFolder, code);

@@ -61,7 +61,7 @@ int Scenario::loginsBefore(int file) const {
 }
 
 ProcessResult Scenario::run(bool resume, std::chrono::milliseconds ftpTimeout) {
-    return m_user.run(m_op, host(), resume, {}, ftpTimeout);
+    return m_user.run(m_op, host(), resume, m_wrapper, ftpTimeout);
 }
 
 int Scenario::positionOf(const std::string& relative) const {

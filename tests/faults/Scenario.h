@@ -45,6 +45,8 @@ class Scenario {
     // The logins before the checkpoint that comes before file 101.
     int loginsBeforeFirstCheckpoint() const { return loginsBefore(101) - 1; }
 
+    // Every later run of qel starts through this wrapper (privileges, limits).
+    void setWrapper(std::vector<std::string> wrapper) { m_wrapper = std::move(wrapper); }
     ProcessResult run(bool resume, std::chrono::milliseconds ftpTimeout = std::chrono::seconds(2));
     // Where a file comes in the transfer order (from 1); for a backup only once it has listed.
     int positionOf(const std::string& relative) const;
@@ -73,6 +75,7 @@ class Scenario {
     QelUser m_user;
     Tree m_source;
     std::vector<std::string> m_restoreOrder; // relative paths, for a restore
+    std::vector<std::string> m_wrapper;
 };
 
 } // namespace faults
