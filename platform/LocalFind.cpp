@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/LastError.h"
+#include "platform/TempFile.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ bool CFileFind::FindFile(const std::string& pattern, std::uint32_t) {
     std::vector<Entry> entries;
     while (const dirent* found = readdir(dir.get())) {
         Entry entry{found->d_name};
-        if (entry.name == "." || entry.name == ".." ||
+        if (entry.name == "." || entry.name == ".." || IsDownloadLeftover(entry.name) ||
             !MatchesPattern(entry.name, namePattern, m_ignoreCase) ||
             !describe(dirfd(dir.get()), entry.name, entry.isDirectory, entry.size))
             continue;

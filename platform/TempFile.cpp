@@ -12,6 +12,9 @@
 
 namespace {
 
+constexpr const char* kMarker = ".qel-part-";
+constexpr std::size_t kUniqueSuffix = 6; // mkstemp's XXXXXX
+
 // Keeps the temporary name within the file system's limit of 255 bytes.
 constexpr std::size_t kMaxNamePart = 200;
 
@@ -80,4 +83,11 @@ std::uint32_t TempFile::commit() {
         return static_cast<std::uint32_t>(errno);
     m_committed = true;
     return 0;
+}
+
+bool IsDownloadLeftover(const std::string& name) {
+    const std::string marker = kMarker;
+    if (!name.starts_with(".") || name.size() < 1 + marker.size() + kUniqueSuffix)
+        return false;
+    return name.compare(name.size() - kUniqueSuffix - marker.size(), marker.size(), marker) == 0;
 }

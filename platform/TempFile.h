@@ -28,3 +28,7 @@ class TempFile {
     std::uint32_t m_error = 0;
     bool m_committed = false;
 };
+
+// Whether a name has the form of a download's temporary file. One left behind by a killed
+// process must not pass for backed-up data.
+bool IsDownloadLeftover(const std::string& name);

@@ -146,6 +146,17 @@ TEST_F(LocalFind, ClosingForgetsTheResults) {
     EXPECT_FALSE(finder.FindNextFile());
 }
 
+// A download interrupted by a kill leaves its temporary file; it is not data to restore.
+TEST_F(LocalFind, SkipsTemporaryFilesOfDownloads) {
+    writeFile(dir / "sub" / ".inner.dat.qel-part-a1B2c3", "partial");
+    writeFile(dir / "sub" / ".qel-part-notours", "kept");
+    CFileFind finder;
+    ASSERT_TRUE(finder.FindFile((dir / "sub" / "*").string()));
+    const std::vector<std::pair<std::string, bool>> expected{{".qel-part-notours", false},
+                                                             {"inner.dat", false}};
+    EXPECT_EQ(walk(finder), expected);
+}
+
 // A link to a directory could send a recursive walk round in a circle; a FIFO would block a
 // copy forever. Neither is listed.
 TEST_F(LocalFind, SkipsLinksToDirectoriesAndSpecialFiles) {
