@@ -96,6 +96,8 @@ void CDirDialog::startIn(const QString& initialFolder) {
 }
 
 QString CDirDialog::resolve(const QString& typed) const {
+    if (typed.isEmpty())
+        return m_currentFolder;
     QString path = typed;
     if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
         path = QDir::homePath() + path.mid(1);

@@ -50,7 +50,9 @@ void CDirEdit::afterEditing(bool completionAllowed) {
 }
 
 void CDirEdit::complete() {
-    const auto completion = completeFolderName(text(), m_dialog.currentFolder());
+    const QString typed = text();
+    const QString folderPart = typed.left(typed.lastIndexOf(QLatin1Char('/')) + 1);
+    const auto completion = completeFolderName(typed, m_dialog.resolve(folderPart));
     if (!completion)
         return;
     setText(completion->text);

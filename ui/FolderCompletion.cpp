@@ -45,13 +45,12 @@ QString capitalisedCompletion(const QString& typed, const QString& found) {
     return name;
 }
 
-std::optional<FolderCompletion> completeFolderName(const QString& text, const QString& baseFolder) {
+std::optional<FolderCompletion> completeFolderName(const QString& text, const QString& folder) {
     const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
     const QString typedPart = text.mid(slash + 1);
     if (typedPart.isEmpty())
         return std::nullopt;
     const QString folderPart = text.left(slash + 1);
-    const QString folder = QDir(baseFolder).absoluteFilePath(folderPart);
 
     const auto found = uniqueFolderStartingWith(folder, typedPart);
     if (!found)

@@ -15,7 +15,7 @@ struct FolderCompletion {
     qsizetype selectionLength = 0; // the added part, selected so that typing replaces it
 };
 
-// Completes the last component of `text` (relative to `baseFolder` unless absolute) when
-// exactly one folder starts with it. The offered spelling is used only when it still names
-// that folder; on a case-sensitive file system the folder's real name takes its place.
-std::optional<FolderCompletion> completeFolderName(const QString& text, const QString& baseFolder);
+// Completes the last component of `text` when exactly one folder in `folder` (where that
+// component lies) starts with it. The offered spelling is used only when it still names that
+// folder; on a case-sensitive file system the folder's real name takes its place.
+std::optional<FolderCompletion> completeFolderName(const QString& text, const QString& folder);

@@ -111,6 +111,20 @@ TEST_F(FolderPicker, CompletesAUniqueFolderWhileTyping) {
     }
 }
 
+TEST_F(FolderPicker, AHomeRelativePathIsFollowedAndCompleted) {
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", folder().c_str());
+    auto picker = openPicker(QStringLiteral("/"));
+    type(*picker, "~/mu", true);
+    const QString completed = edit(*picker).text();
+    type(*picker, "sic/");
+    const QString entered = picker->currentFolder();
+    qputenv("HOME", savedHome);
+
+    EXPECT_EQ(completed, qs(folder() / "music")) << "\"~/\" enters the home folder at once";
+    EXPECT_EQ(entered, qs(folder() / "music"));
+}
+
 TEST_F(FolderPicker, BackspaceAndTypingInTheMiddleNeverComplete) {
     auto picker = openPicker(qs(folder()));
     type(*picker, "zx");
