@@ -1,5 +1,6 @@
 #include "platform/Sleep.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -24,7 +25,8 @@ void Sleep(std::uint32_t milliseconds) {
         hook(milliseconds);
         return;
     }
-    const double scaled = std::round(milliseconds * g_pauseScale.load());
+    // Capped so that no factor can overflow the clock's duration.
+    const double scaled = std::min(std::round(milliseconds * g_pauseScale.load()), 4294967295.0);
     if (scaled < 1.0) {
         std::this_thread::yield();
         return;
