@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <regex>
+
+#include <unistd.h>
 
 #include "OperationHarness.h"
 #include "common/StringTable.h"
@@ -259,4 +262,24 @@ TEST(TransferPhase, RangesTheBarWith32BitBoundsForLargeBackups) {
     EXPECT_EQ(status, "Data backup:");
     EXPECT_EQ(phase.load(), Transferring);
     EXPECT_EQ(pauses, (std::vector<std::uint32_t>{5000, 5000}));
+}
+
+TEST(Backup, ARecoveryFileCannotSteerADownloadOutOfTheFolder) {
+    FtpTestServer server;
+    makeNumberedTree(server.root(), 5, 1);
+    const std::string name = "escape-" + std::to_string(::getpid()) + ".dat";
+    putFile(server.root() / name, "must stay on the server");
+    OperationHarness harness;
+    const std::string climbing = "7.0/access2/../../../" + name;
+    writeRecoveryFile(harness.recoveryFile(),
+                      {1, server.hostEntry(), harness.folder().string(), {climbing}});
+
+    const RunResult run = harness.run(Backup, server.hostEntry(), 0, 1);
+
+    EXPECT_EQ(run.exitCode, static_cast<std::uint32_t>(EINVAL));
+    EXPECT_NE(harness.log().find("getNormalFiles: " + climbing +
+                                 " would be stored outside the local folder\n"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(harness.folder().parent_path().parent_path() / name));
+    EXPECT_EQ(harness.recovery()->paths, std::vector<std::string>{climbing});
 }

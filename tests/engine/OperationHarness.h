@@ -126,6 +126,25 @@ inline std::vector<fs::directory_entry> sortedEntries(const fs::path& directory)
     return entries;
 }
 
+// A recovery file as the transfer loops write it.
+inline void writeRecoveryFile(const fs::path& file, const RecoveryContent& content) {
+    std::size_t longest = std::max(content.host.size(), content.folder.size());
+    for (const auto& path : content.paths)
+        longest = std::max(longest, path.size());
+    const auto width = static_cast<std::int32_t>(longest + 10);
+    const auto count = static_cast<std::int32_t>(content.paths.size());
+    std::string bytes(reinterpret_cast<const char*>(&content.code), 4);
+    bytes.append(reinterpret_cast<const char*>(&width), 4);
+    bytes.append(reinterpret_cast<const char*>(&count), 4);
+    std::vector<std::string> records{content.host, content.folder};
+    records.insert(records.end(), content.paths.begin(), content.paths.end());
+    for (auto record : records) {
+        record.resize(static_cast<std::size_t>(width), '\0');
+        bytes += record;
+    }
+    writeFile(file, bytes);
+}
+
 // The remote paths a breadth-first walk of root/<tree> reports, in the order the server lists
 // them: a directory's files before anything below it.
 inline std::vector<std::string> enumerationOrder(const fs::path& serverRoot,

@@ -276,3 +276,25 @@ TEST(Restore, WithoutAListingTheRecoveryFileStaysInTheLocalFolder) {
             strays.push_back(entry.path().string());
     EXPECT_TRUE(strays.empty()) << strays.front();
 }
+
+TEST(Restore, AResumeNamingFilesOutsideTheFolderIsRefused) {
+    FtpTestServer server;
+    makeNumberedTree(server.root(), 5, 1);
+    OperationHarness harness;
+    backUp(harness, server);
+    const auto before = serverData(server.root());
+    const fs::path outside = harness.folder().parent_path() / "outside.dat";
+    putFile(outside, "not part of the backup");
+    writeRecoveryFile(harness.recoveryFile(),
+                      {2,
+                       server.hostEntry(),
+                       harness.folder().string(),
+                       {(harness.folder() / "access2/../../outside.dat").string()}});
+
+    const RunResult run = harness.run(Restore, server.hostEntry(), 0, 1);
+
+    EXPECT_EQ(run.exitCode, static_cast<std::uint32_t>(RESULT_INVALID_BACKUP));
+    EXPECT_NE(harness.log().find("the recovery file names files outside the local folder"),
+              std::string::npos);
+    EXPECT_EQ(serverData(server.root()), before);
+}
