@@ -35,7 +35,8 @@ void Sleep(std::uint32_t milliseconds) {
 }
 
 void SetPauseScale(double factor) {
-    g_pauseScale.store(factor < 0.0 ? 0.0 : factor);
+    if (std::isfinite(factor))
+        g_pauseScale.store(factor < 0.0 ? 0.0 : factor);
 }
 
 void SetSleepHook(std::function<void(std::uint32_t)> hook) {
