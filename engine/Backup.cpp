@@ -6,8 +6,15 @@
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "fileaccess/Enumeration.h"
+#include "fileaccess/Navigation.h"
 
 namespace {
+
+// A walk that could not begin because the server cannot say where it stands finds nothing,
+// just like an empty tree; a backup of nothing would end as a success and drop the marker.
+bool serverCannotReportDirectory(OperationContext& context, const std::string& tree) {
+    return RemoteChDir(context.connection.get(), tree).empty();
+}
 
 // Lists both server trees into `files`. False when a walk was cut short: a backup made from
 // such a list would lack files and still end as a success.
@@ -21,7 +28,8 @@ bool enumerateServerTrees(OperationContext& context, CFileItemList& directories,
                                           tree, &directories, &files);
         if (vlmFTPClient::debugAbove(1))
             logMessage(formatString("Normal files found in %s:  %d\n", tree.c_str(), found));
-        if (static_cast<std::size_t>(found) != files.GetCount() - before) {
+        if (static_cast<std::size_t>(found) != files.GetCount() - before ||
+            (found == 0 && serverCannotReportDirectory(context, tree))) {
             logMessage(formatString("doBackup: the listing of %s was cut short; nothing was "
                                     "copied, the local folder is unchanged\n",
                                     tree.c_str()));

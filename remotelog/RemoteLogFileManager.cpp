@@ -35,7 +35,12 @@ bool CRemoteLogFileManager::GetRemoteLogFiles(CFileItemList* files) {
         connection = m_session->GetFtpConnection(m_login.host, m_login.user, m_login.password,
                                                  m_login.port, false);
         std::string startDirectory;
-        connection->GetCurrentDirectory(startDirectory);
+        if (!connection->GetCurrentDirectory(startDirectory)) {
+            // Without its start directory no pattern can be looked up; that is no empty list.
+            logMessage("CRemoteLogFileManager::GetRemoteLogFiles: the server did not report its "
+                       "current directory\n");
+            throw _failobj{};
+        }
         for (int index = 0;; ++index) {
             std::string pattern = kLogPatterns[index];
             if (pattern.empty())

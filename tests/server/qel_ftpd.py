@@ -103,7 +103,6 @@ class DialectFS(AbstractedFS):
 
     # Names no honest server lists: control characters, and one longer than any path.
     CONTROL_LINES = (
-        b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 bell\x07\x1b[2J.dat\r\n",
         b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 nul\x00name.dat\r\n",
         b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 cr\rname.dat\r\n",
         b"-rw-r--r--   1 tas      tas            10 Jan 01 12:00 " + b"L" * 5000 + b".dat\r\n",
