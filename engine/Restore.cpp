@@ -14,6 +14,7 @@
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "fileaccess/Enumeration.h"
+#include "fileaccess/PathRoutines.h"
 #include "platform/LastError.h"
 
 namespace {
@@ -41,6 +42,13 @@ bool recordedDirectoriesReadable(CFileItemList& directories, CFileItemList::POSI
     return true;
 }
 
+// The walk records its start directory first; a start it did not take for a directory (one
+// it could not enter, or named in another form than the system reports) is not walked at all.
+bool walkStartedAt(CFileItemList& directories, CFileItemList::POSITION first,
+                   const std::string& tree) {
+    return first && directories.GetAt(first).GetPath() == tree && isEnterableDirectory(tree);
+}
+
 CFileItemList::POSITION afterTail(CFileItemList& list, CFileItemList::POSITION tail) {
     if (!tail)
         return list.GetHeadPosition();
@@ -59,7 +67,8 @@ void returnToFolder(const std::string& localFolder) {
 bool enumerateLocalTrees(OperationContext& context, const std::string& localFolder,
                          CFileItemList& directories, CFileItemList& files) {
     for (const char* name : kDataTrees) {
-        const std::string tree = localFolder + kLocalSeparator + name;
+        std::string tree;
+        JoinPath(tree, kLocalSeparator, {localFolder, name});
         const std::size_t before = files.GetCount();
         const auto lastDirectory = directories.GetTailPosition();
         CFileFind finder;
@@ -68,10 +77,10 @@ bool enumerateLocalTrees(OperationContext& context, const std::string& localFold
         returnToFolder(localFolder);
         if (vlmFTPClient::debugAbove(1))
             logMessage(formatString("Normal files found in %s:  %d\n", tree.c_str(), found));
-        const bool complete =
-            isEnterableDirectory(tree) &&
-            static_cast<std::size_t>(found) == files.GetCount() - before &&
-            recordedDirectoriesReadable(directories, afterTail(directories, lastDirectory));
+        const auto firstRecorded = afterTail(directories, lastDirectory);
+        const bool complete = walkStartedAt(directories, firstRecorded, tree) &&
+                              static_cast<std::size_t>(found) == files.GetCount() - before &&
+                              recordedDirectoriesReadable(directories, firstRecorded);
         if (!complete) {
             logMessage(formatString("doRestore: %s could not be read completely; the server "
                                     "was not changed\n",

@@ -32,6 +32,8 @@ std::optional<std::string> localPathForListed(const std::string& listed,
     // A path without a leading separator still belongs inside the folder, not beside it.
     if (rest.front() != kLocalSeparator)
         rest.insert(rest.begin(), kLocalSeparator);
+    if (!localFolder.empty() && localFolder.back() == kLocalSeparator)
+        rest.erase(0, 1);
     return localFolder + rest;
 }
 
