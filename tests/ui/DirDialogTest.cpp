@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QToolButton>
 #include <QtTest/QTest>
 #include <sys/mount.h>
 
@@ -216,6 +217,25 @@ TEST_F(FolderPicker, OpenChecksTheFolder) {
         }
     }
     EXPECT_TRUE(fs::is_directory(folder() / "a" / "b" / "c"));
+}
+
+TEST_F(FolderPicker, TheListChoosesAndEntersFolders) {
+    auto picker = openPicker(qs(folder()));
+    auto& list = child<QListView>(*picker, "folderList");
+    auto* model = static_cast<QFileSystemModel*>(list.model());
+    ASSERT_TRUE(waitUntil([&] { return model->rowCount(list.rootIndex()) == 5; },
+                          std::chrono::seconds(10)));
+    const QModelIndex zeta = model->index(qs(folder() / "zeta"));
+
+    list.setCurrentIndex(zeta);
+    EXPECT_EQ(edit(*picker).text(), base() + "zeta");
+
+    QTest::keyClick(&list, Qt::Key_Return);
+    EXPECT_EQ(picker->currentFolder(), qs(folder() / "zeta"));
+    EXPECT_TRUE(picker->isVisible()) << "Enter in the list enters the folder, nothing more";
+
+    child<QToolButton>(*picker, "upButton").click();
+    EXPECT_EQ(picker->currentFolder(), qs(folder()));
 }
 
 TEST_F(FolderPicker, OpenReturnsTheFolderWithItsSlash) {

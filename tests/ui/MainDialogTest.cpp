@@ -227,6 +227,19 @@ TEST_F(MainDialog, BrowseDropsTheTrailingSlashExceptOfTheRoot) {
     }
 }
 
+TEST_F(MainDialog, BrowseCancelledKeepsTheFolder) {
+    CQelDlg dialog;
+    dialog.show();
+    child<QLineEdit>(dialog, "folderEdit").setText(qs(folder()));
+    whenModalOpens<CDirDialog>([](CDirDialog& picker) {
+        child<QLineEdit>(picker, "folderEdit").setText(QStringLiteral("/"));
+        child<QPushButton>(picker, "cancelButton").click();
+    });
+    child<QPushButton>(dialog, "browseButton").click();
+
+    EXPECT_EQ(child<QLineEdit>(dialog, "folderEdit").text(), qs(folder()));
+}
+
 TEST_F(MainDialog, AboutComesFromTheContextMenuAndF1) {
     CQelDlg dialog;
     dialog.show();
