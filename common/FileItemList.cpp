@@ -43,7 +43,8 @@ CFileItem& CFileItemList::GetNext(POSITION& pos) {
 
 CFileItem& CFileItemList::GetAt(POSITION pos) {
     assert(pos);
-    return ***pos;
+    const auto it = *pos;
+    return **it;
 }
 
 CFileItem& CFileItemList::GetHead() {

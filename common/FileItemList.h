@@ -12,7 +12,7 @@
 class CFileItemList {
     using Items = std::list<std::unique_ptr<CFileItem>>;
 
-public:
+  public:
     // An empty position marks the end of a walk.
     using POSITION = std::optional<Items::iterator>;
 
@@ -35,6 +35,6 @@ public:
     std::size_t GetCount() const { return m_items.size(); }
     bool IsEmpty() const { return m_items.empty(); }
 
-private:
+  private:
     Items m_items;
 };

@@ -9,7 +9,7 @@
 // Runs runOperation on a worker thread. The exit code is handed over only once the thread has
 // ended, so no value can be mistaken for "still running".
 class OperationRunner {
-public:
+  public:
     OperationRunner() = default;
     ~OperationRunner();
     OperationRunner(const OperationRunner&) = delete;
@@ -23,7 +23,7 @@ public:
     // Blocks until the worker has ended and returns its exit code.
     std::uint32_t wait();
 
-private:
+  private:
     std::thread m_thread;
     std::atomic<bool> m_done{false};
     std::uint32_t m_result = 0;

@@ -18,13 +18,12 @@ int getLogFiles(OperationContext& context, const std::string& localFolder,
 // The download loop shared by backup (backup true, recovery code 1) and the log download
 // (backup false, recovery code 3).
 int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
-                   const std::string& localFolder, CFileItemList& files,
-                   CInternetSession& session, bool backup);
+                   const std::string& localFolder, CFileItemList& files, CInternetSession& session,
+                   bool backup);
 
 // The upload loop of restore (recovery code 2).
 int putNormalFiles(OperationContext& context, const std::string& localFolder,
-                   const std::string& remoteRoot, CFileItemList& files,
-                   CInternetSession& session);
+                   const std::string& remoteRoot, CFileItemList& files, CInternetSession& session);
 
 int readRestoreList(CFileItemList& files, const std::string& localFolder);
 int verifyRestoreFile(CFileItemList& files);

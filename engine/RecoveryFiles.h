@@ -45,5 +45,5 @@ struct RecoveryHeader {
 std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& file);
 // The file belongs to this operation, host and folder (exact, case-sensitive); an unmarked
 // file (code 0) belongs to none.
-bool recoveryMatches(const RecoveryHeader& header, std::int32_t operation,
-                     const std::string& host, const std::string& folder);
+bool recoveryMatches(const RecoveryHeader& header, std::int32_t operation, const std::string& host,
+                     const std::string& folder);

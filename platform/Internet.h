@@ -36,7 +36,7 @@ inline constexpr std::uint32_t GENERIC_WRITE = 0x40000000u;
 inline constexpr std::uint32_t INTERNET_DEFAULT_FTP_PORT = 21;
 
 class CInternetException {
-public:
+  public:
     CInternetException(std::uint32_t error, std::string message);
 
     // The text ends with a line break; for a refusal it holds the server's reply.
@@ -44,7 +44,7 @@ public:
 
     std::uint32_t m_dwError;
 
-private:
+  private:
     std::string m_message;
 };
 
@@ -63,7 +63,7 @@ void SetTimeoutOverrideForTesting(std::uint32_t milliseconds);
 class CFtpConnection;
 
 class CInternetSession {
-public:
+  public:
     explicit CInternetSession(const char* agent = "Qel", std::uint32_t context = 1,
                               std::uint32_t accessType = INTERNET_OPEN_TYPE_PRECONFIG,
                               const char* proxyName = nullptr, const char* proxyBypass = nullptr,
@@ -86,7 +86,7 @@ public:
 
     const FtpTimeouts& Timeouts() const { return m_timeouts; }
 
-private:
+  private:
     FtpTimeouts m_timeouts;
 };
 
@@ -100,19 +100,19 @@ struct FtpListEntry {
 class FtpControl; // the control connection, private to the implementation
 
 class CInternetFile {
-public:
+  public:
     explicit CInternetFile(CFtpConnection& connection);
     ~CInternetFile();
     // Ends the upload; throws CInternetException when the server does not confirm it.
     void Close();
 
-private:
+  private:
     CFtpConnection* m_connection;
     bool m_open = true;
 };
 
 class CFtpConnection {
-public:
+  public:
     CFtpConnection(std::unique_ptr<FtpControl> control);
     ~CFtpConnection();
     CFtpConnection(const CFtpConnection&) = delete;
@@ -143,7 +143,7 @@ public:
 
     void Close();
 
-private:
+  private:
     friend class CInternetFile;
     std::unique_ptr<FtpControl> m_control;
 };
@@ -152,7 +152,7 @@ private:
 // whether anything matched, each FindNextFile moves to the next entry and returns false when
 // that entry is the last one (which is still valid).
 class CFtpFileFind : public CFileFind {
-public:
+  public:
     explicit CFtpFileFind(CFtpConnection* connection, std::uint32_t context = 1);
     ~CFtpFileFind() override;
 
@@ -160,6 +160,6 @@ public:
     bool FindFile(const std::string& pattern = "*",
                   std::uint32_t flags = INTERNET_FLAG_RELOAD) override;
 
-private:
+  private:
     CFtpConnection* m_connection;
 };

@@ -11,7 +11,7 @@
 //   if (finder.FindFile("dir/*")) { bool more = true;
 //       while (more) { more = finder.FindNextFile(); ... use the current entry ... } }
 class CFileFind {
-public:
+  public:
     CFileFind() = default;
     virtual ~CFileFind() = default;
     CFileFind(const CFileFind&) = delete;
@@ -34,7 +34,7 @@ public:
     // a case-insensitive file system).
     void SetIgnoreCase(bool ignoreCase) { m_ignoreCase = ignoreCase; }
 
-protected:
+  protected:
     struct Entry {
         std::string name;
         bool isDirectory = false;
@@ -45,7 +45,7 @@ protected:
 
     bool m_ignoreCase = false;
 
-private:
+  private:
     std::string m_root;
     std::vector<Entry> m_entries;
     long m_index = -1;

@@ -13,7 +13,7 @@ void setRoot(std::optional<std::filesystem::path> root); // nullopt: back to the
 std::filesystem::path root();
 
 class Key {
-public:
+  public:
     // Opens the key, creating it when missing. False when that is impossible.
     bool create(const std::string& subKey);
     // Size in bytes of a string value, its terminating zero included.
@@ -24,7 +24,7 @@ public:
     bool setStringValue(const std::string& name, const std::string& value);
     void close();
 
-private:
+  private:
     std::optional<std::filesystem::path> m_path;
 };
 

@@ -9,7 +9,7 @@
 // Lists the server's log files by a fixed table of directory-and-file patterns, over a
 // connection of its own.
 class CRemoteLogFileManager {
-public:
+  public:
     CRemoteLogFileManager(CInternetSession* session, ServerLogin login,
                           const std::string& localFolder);
 
@@ -18,7 +18,7 @@ public:
 
     struct _failobj {};
 
-private:
+  private:
     bool EnterPatternDirectory(CFtpConnection& connection, std::string& pattern);
 
     CInternetSession* m_session;

@@ -27,7 +27,9 @@ struct State {
 State& state();
 
 // The gate of every optional log line: a strictly greater comparison with the signed level.
-inline bool debugAbove(int threshold) { return state().debugLevel > threshold; }
+inline bool debugAbove(int threshold) {
+    return state().debugLevel > threshold;
+}
 
 } // namespace vlmFTPClient
 
