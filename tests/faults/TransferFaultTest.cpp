@@ -124,7 +124,7 @@ Outcome outcomeOf(Fault fault, Op op, const std::string& host) {
     case Fault::RefuseLogin:
         return connectionFailure(host, "The server returned an error: 421 Too many logins");
     case Fault::StallLogin:
-        return connectionFailure(host, "");
+        return connectionFailure(host, "The operation timed out");
     }
     return {};
 }
