@@ -20,6 +20,11 @@
 namespace faults {
 
 namespace fs = std::filesystem;
+
+// Every FTP timeout of a run: what a stalled server costs, and long enough that a loaded
+// machine never runs into it on a healthy connection.
+inline constexpr std::chrono::milliseconds kFtpTimeout{4000};
+
 using Tree = std::map<std::string, std::string>;
 
 // The release component that server data paths start with.
@@ -61,7 +66,7 @@ class QelUser {
     // Runs qel to its end. `wrapper` goes before the program (privilege drop, limits).
     ProcessResult run(Op op, const std::string& host, bool resume,
                       const std::vector<std::string>& wrapper = {},
-                      std::chrono::milliseconds ftpTimeout = std::chrono::milliseconds(2000)) const;
+                      std::chrono::milliseconds ftpTimeout = kFtpTimeout) const;
 
   private:
     TempDir m_home;

@@ -47,7 +47,7 @@ class Scenario {
 
     // Every later run of qel starts through this wrapper (privileges, limits).
     void setWrapper(std::vector<std::string> wrapper) { m_wrapper = std::move(wrapper); }
-    ProcessResult run(bool resume, std::chrono::milliseconds ftpTimeout = std::chrono::seconds(2));
+    ProcessResult run(bool resume, std::chrono::milliseconds ftpTimeout = kFtpTimeout);
     // Where a file comes in the transfer order (from 1); for a backup only once it has listed.
     int positionOf(const std::string& relative) const;
     // The local or remote path a run stores the file of that position at.
