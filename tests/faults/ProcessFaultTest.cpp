@@ -29,11 +29,6 @@ bool reachedFile(Scenario& scenario, int file) {
     return countOf(scenario.user().log(), perFile) >= static_cast<std::size_t>(file);
 }
 
-std::vector<std::string> stallTransfer(const Scenario& scenario, int file) {
-    return {"--stall-command", (scenario.op() == Op::Restore ? "STOR:" : "RETR:") +
-                                   std::to_string(scenario.transferCommand(file))};
-}
-
 std::vector<std::string> stallHalfWay(const Scenario& scenario, int file) {
     return {scenario.op() == Op::Restore ? "--stall-data-stor" : "--stall-data-retr",
             std::to_string(scenario.transferCommand(file))};
@@ -60,10 +55,9 @@ class ServerRestart : public ::testing::TestWithParam<Op> {};
 TEST_P(ServerRestart, UnderARunningTransfer) {
     Scenario scenario(GetParam(), 10);
     const int file = 5;
-    scenario.server().restart(stallTransfer(scenario, file));
+    scenario.server().restart(stallHalfWay(scenario, file));
     RunningQel qel(scenario.user(), scenario.op(), scenario.host(), false, kPatientTimeout);
-    ASSERT_TRUE(waitUntil([&] { return reachedFile(scenario, file); }, kWaitLimit));
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(waitUntil([&] { return midFile(scenario, file); }, kWaitLimit));
     scenario.server().restart({});
     ASSERT_TRUE(waitUntil([&] { return !qel.running(); }, kWaitLimit));
 
@@ -137,7 +131,14 @@ TEST_P(KilledInCheckpoint, ResumeContinuesFromTheLastWholeCheckpoint) {
     scenario.server().restart({"--stall-command", "USER:" + std::to_string(secondCheckpointLogin)});
     {
         RunningQel qel(scenario.user(), scenario.op(), scenario.host(), false, kPatientTimeout);
-        ASSERT_TRUE(waitUntil([&] { return reachedFile(scenario, 201); }, kWaitLimit));
+        // File 201 is done (a backup has renamed it into place); what follows is the
+        // checkpoint, stalled in its reconnect.
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return reachedFile(scenario, 201) &&
+                       (scenario.op() != Op::Backup || fs::exists(scenario.targetOf(201)));
+            },
+            kWaitLimit));
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(qel.kill(), SIGKILL);
     }
