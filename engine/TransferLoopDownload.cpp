@@ -73,7 +73,15 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
             const std::string currentDirectory =
                 RemoteChangeToParentDir(context.connection.get(), remotePath);
             if (currentDirectory.empty()) {
+                // Saved like any failed file, so that the recovery file lists exactly what is
+                // left and a resume starts here.
+                logMessage(
+                    formatString("getNormalFiles: the server did not report its current directory "
+                                 "before %s\n",
+                                 remotePath.c_str()));
                 result = RESULT_FTP_FAILED;
+                files.AddHead(std::move(inFlight));
+                writeCheckpoint(files, localFolder, code);
                 failed = true;
                 break;
             }

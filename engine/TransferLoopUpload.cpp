@@ -46,7 +46,15 @@ int putNormalFiles(OperationContext& context, const std::string& localFolder,
                 RemoteMakeDirs(context.connection.get(), remoteDirectory, remoteRoot);
             }
             if (RemoteChangeToParentDir(context.connection.get(), remotePath).empty()) {
+                // Saved like any failed file, so that the recovery file lists exactly what is
+                // left and a resume starts here.
+                logMessage(
+                    formatString("putNormalFiles: the server did not report its current directory "
+                                 "before %s\n",
+                                 localPath.c_str()));
                 result = RESULT_FTP_FAILED;
+                files.AddHead(std::move(inFlight));
+                writeCheckpoint(files, localFolder, kRecoveryCodeRestore);
                 failed = true;
                 break;
             }

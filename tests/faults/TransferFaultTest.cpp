@@ -11,13 +11,14 @@ using namespace faults;
 namespace {
 
 enum class Fault {
-    Answer550,    // RETR/STOR refused
-    DropData,     // data connection closed half-way, 426
-    DropControl,  // control and data connections dropped half-way
-    StallData,    // data stops half-way and stays open until the timeout
-    StallCommand, // RETR/STOR never answered
-    RefuseLogin,  // the next connection greeted with 421
-    StallLogin,   // the next connection's USER never answered
+    Answer550,     // RETR/STOR refused
+    DropData,      // data connection closed half-way, 426
+    DropControl,   // control and data connections dropped half-way
+    StallData,     // data stops half-way and stays open until the timeout
+    StallCommand,  // RETR/STOR never answered
+    RefuseLogin,   // the next connection greeted with 421
+    StallLogin,    // the next connection's USER never answered
+    LostDirectory, // PWD fails from this file on: the server cannot say where it stands
 };
 
 enum class At { First, Middle, Last, FirstAfterCheckpoint, CheckpointReconnect };
@@ -44,6 +45,8 @@ const char* faultName(Fault fault) {
         return "RefuseLogin";
     case Fault::StallLogin:
         return "StallLogin";
+    case Fault::LostDirectory:
+        return "LostDirectory";
     }
     return "?";
 }
@@ -83,6 +86,13 @@ int fileAt(At at, int count) {
     return 1;
 }
 
+// The PWDs a run has sent before it asks where it stands for `file`, on the tree of ten
+// mailbox files: a backup walks its trees with ten (one per directory visit) and starts its
+// loop at "/"; a restore deletes the server's trees with ten.
+int pwdsBefore(Op op, int file) {
+    return (op == Op::Backup ? 11 : 10) + file - 1;
+}
+
 std::vector<std::string> switchesFor(const Scenario& scenario, Fault fault, At at, int file) {
     const bool upload = scenario.op() == Op::Restore;
     const std::string transfer = std::to_string(scenario.transferCommand(file));
@@ -103,6 +113,8 @@ std::vector<std::string> switchesFor(const Scenario& scenario, Fault fault, At a
         return {"--max-logins", std::to_string(logins)};
     case Fault::StallLogin:
         return {"--stall-command", "USER:" + std::to_string(logins + 1)};
+    case Fault::LostDirectory:
+        return {"--fail-pwd-after", std::to_string(pwdsBefore(scenario.op(), file) + 1)};
     }
     return {};
 }
@@ -125,6 +137,9 @@ Outcome outcomeOf(Fault fault, Op op, const std::string& host) {
         return connectionFailure(host, "The server returned an error: 421 Too many logins");
     case Fault::StallLogin:
         return connectionFailure(host, "The operation timed out");
+    case Fault::LostDirectory:
+        return {2, "Cannot connect to site " + host,
+                "the server did not report its current directory before "};
     }
     return {};
 }
@@ -151,6 +166,8 @@ std::vector<Case> everyCase() {
                 cases.push_back({op, fault, at});
     // The log tree is too small for a checkpoint; its loop is the backup's.
     for (Op op : {Op::Backup, Op::Restore}) {
+        for (At at : {At::First, At::Middle, At::Last})
+            cases.push_back({op, Fault::LostDirectory, at});
         cases.push_back({op, Fault::DropData, At::FirstAfterCheckpoint});
         cases.push_back({op, Fault::RefuseLogin, At::CheckpointReconnect});
         cases.push_back({op, Fault::StallLogin, At::CheckpointReconnect});
