@@ -112,7 +112,7 @@ std::vector<std::string> partialDownloads(const fs::path& root);
 // byte-identical to the one in `source`.
 ::testing::AssertionResult onlyWholeFiles(const Tree& found, const Tree& source);
 
-// The files a backup or a log run still has to fetch, local relative paths, in order.
+// Remote paths as the relative paths they land at locally: without "7.0/" or a leading "/".
 std::vector<std::string> relativeRemotePaths(const std::vector<std::string>& remotePaths);
 
 // Every entry directly below `dir`, by name.
