@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks beyond the sanitized test run, called at the end of tools/run-tests.sh:
+# Checks beyond the sanitized test run, called by tools/run-tests.sh:
 #  1. the engine tests and the qel front end under ThreadSanitizer (the worker thread, its
 #     progress hand-over to the front end, the runner's exit code);
 #  2. every fuzz target for a short, bounded time (tools/run-fuzzers.sh).
