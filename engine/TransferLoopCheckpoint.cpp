@@ -2,6 +2,7 @@
 
 #include "engine/RecoveryFiles.h"
 #include "engine/oplog/OperationLog.h"
+#include "platform/Sleep.h"
 
 void writeCheckpoint(CFileItemList& remaining, const std::string& localFolder, std::int32_t code) {
     createRecoveryFile(remaining, localFolder);
@@ -9,6 +10,23 @@ void writeCheckpoint(CFileItemList& remaining, const std::string& localFolder, s
         setRecoveryDirectory(localFolder);
     else
         clearRecoveryFile();
+}
+
+void saveFromFileInFlight(CFileItemList& files, std::unique_ptr<CFileItem>& inFlight,
+                          const std::string& localFolder, std::int32_t code) {
+    if (inFlight)
+        files.AddHead(std::move(inFlight));
+    writeCheckpoint(files, localFolder, code);
+}
+
+int finishTransferLoop(int result, bool failed, TransferStatistics& statistics) {
+    if (failed) {
+        Sleep(kPauseAfterFailureMs);
+        return result;
+    }
+    clearRecoveryFile();
+    statistics.endRun();
+    return result;
 }
 
 namespace {

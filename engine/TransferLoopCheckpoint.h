@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/FileItemList.h"
 #include "engine/OperationTypes.h"
+#include "engine/TransferStatistics.h"
 
 // The operation code a recovery file carries: the operation's kind plus one.
 inline constexpr std::int32_t kRecoveryCodeBackup = Backup + 1;
@@ -22,3 +24,12 @@ void writeCheckpoint(CFileItemList& remaining, const std::string& localFolder, s
 // Logs the failed transfer and gives the loop's result: the recorded error code, or 10 when
 // none was recorded or the code would read as one of the run's own results (0 above all).
 int failedTransferResult(const char* routine);
+
+// Puts the file that was being moved (if any) back at the head and saves what is left, so
+// that a resume starts exactly with that file.
+void saveFromFileInFlight(CFileItemList& files, std::unique_ptr<CFileItem>& inFlight,
+                          const std::string& localFolder, std::int32_t code);
+
+// Ends a transfer loop: a failed one pauses before it returns its result; one that moved
+// every file removes the recovery file and writes the run's statistics.
+int finishTransferLoop(int result, bool failed, TransferStatistics& statistics);

@@ -63,8 +63,7 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
             const std::string localPath = localPathForRemote(remotePath, remoteRoot, localFolder);
             if (refuseOutsideFolder(remotePath, localPath)) {
                 result = failedTransferResult("getNormalFiles");
-                files.AddHead(std::move(inFlight));
-                writeCheckpoint(files, localFolder, code);
+                saveFromFileInFlight(files, inFlight, localFolder, code);
                 failed = true;
                 break;
             }
@@ -80,8 +79,7 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
                                  "before %s\n",
                                  remotePath.c_str()));
                 result = RESULT_FTP_FAILED;
-                files.AddHead(std::move(inFlight));
-                writeCheckpoint(files, localFolder, code);
+                saveFromFileInFlight(files, inFlight, localFolder, code);
                 failed = true;
                 break;
             }
@@ -104,8 +102,7 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
                 if (directoryError != 0)
                     SetLastError(directoryError);
                 result = failedTransferResult("getNormalFiles");
-                files.AddHead(std::move(inFlight));
-                writeCheckpoint(files, localFolder, code);
+                saveFromFileInFlight(files, inFlight, localFolder, code);
                 failed = true;
                 break;
             }
@@ -117,16 +114,8 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
     } catch (...) {
         // A lost connection ends the run in the driver; the file in flight is saved with the
         // rest so that a resume starts exactly there.
-        if (inFlight)
-            files.AddHead(std::move(inFlight));
-        writeCheckpoint(files, localFolder, code);
+        saveFromFileInFlight(files, inFlight, localFolder, code);
         throw;
     }
-    if (failed) {
-        Sleep(kPauseAfterFailureMs);
-        return result;
-    }
-    clearRecoveryFile();
-    statistics.endRun();
-    return result;
+    return finishTransferLoop(result, failed, statistics);
 }

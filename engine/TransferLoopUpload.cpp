@@ -53,8 +53,7 @@ int putNormalFiles(OperationContext& context, const std::string& localFolder,
                                  "before %s\n",
                                  localPath.c_str()));
                 result = RESULT_FTP_FAILED;
-                files.AddHead(std::move(inFlight));
-                writeCheckpoint(files, localFolder, kRecoveryCodeRestore);
+                saveFromFileInFlight(files, inFlight, localFolder, kRecoveryCodeRestore);
                 failed = true;
                 break;
             }
@@ -62,8 +61,7 @@ int putNormalFiles(OperationContext& context, const std::string& localFolder,
             statistics.endFile();
             if (result != 0) {
                 result = failedTransferResult("putNormalFiles");
-                files.AddHead(std::move(inFlight));
-                writeCheckpoint(files, localFolder, kRecoveryCodeRestore);
+                saveFromFileInFlight(files, inFlight, localFolder, kRecoveryCodeRestore);
                 failed = true;
                 break;
             }
@@ -75,16 +73,8 @@ int putNormalFiles(OperationContext& context, const std::string& localFolder,
     } catch (...) {
         // A lost connection ends the run in the driver; the file in flight is saved with the
         // rest so that a resume starts exactly there.
-        if (inFlight)
-            files.AddHead(std::move(inFlight));
-        writeCheckpoint(files, localFolder, kRecoveryCodeRestore);
+        saveFromFileInFlight(files, inFlight, localFolder, kRecoveryCodeRestore);
         throw;
     }
-    if (failed) {
-        Sleep(kPauseAfterFailureMs);
-        return result;
-    }
-    clearRecoveryFile();
-    statistics.endRun();
-    return result;
+    return finishTransferLoop(result, failed, statistics);
 }
