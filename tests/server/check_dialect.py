@@ -399,8 +399,8 @@ class Faults(unittest.TestCase):
 
     def test_stall_command_never_answers_but_others_are_served(self):
         cases = [("PWD:1", lambda ftp: ftp.pwd()), ("LIST:1", lambda ftp: listing(ftp)), ("RETR:1", lambda ftp: retrieve(ftp, "safe"))]
-        for spec, action in cases:
-            with self.subTest(spec=spec), Server("--stall-command", spec) as server:
+        for stall, action in cases:
+            with self.subTest(stall=stall), Server("--stall-command", stall) as server:
                 stalled = server.connect(timeout=1)
                 started = time.monotonic()
                 with self.assertRaises((socket.timeout, TimeoutError)):
