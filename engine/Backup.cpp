@@ -45,12 +45,7 @@ int doBackup(OperationContext& context, std::string localFolder, CInternetSessio
              int resume) {
     CFileItemList directories;
     CFileItemList files;
-    if (resume)
-        resume = useRecoveryFile(files);
-    if (!resume) {
-        // Paths read before a damaged recovery file gave out must not join the fresh list.
-        files.RemoveAll();
-        clearRecoveryFile();
+    if (!resumeFromRecoveryFile(files, resume)) {
         if (!enumerateServerTrees(context, directories, files))
             return RESULT_FTP_FAILED;
         clearFileListing();

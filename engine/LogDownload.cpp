@@ -11,12 +11,7 @@
 int getLogFiles(OperationContext& context, const std::string& localFolder,
                 CInternetSession& session, int resume) {
     CFileItemList files;
-    if (resume)
-        resume = useRecoveryFile(files);
-    if (!resume) {
-        // Paths read before a damaged recovery file gave out must not join the fresh list.
-        files.RemoveAll();
-        clearRecoveryFile();
+    if (!resumeFromRecoveryFile(files, resume)) {
         CRemoteLogFileManager manager(&session, ServerLogin(vlmFTPClient::state().host),
                                       localFolder);
         if (!manager.GetRemoteLogFiles(&files))

@@ -239,3 +239,12 @@ bool recoveryMatches(const RecoveryHeader& header, std::int32_t operation, const
     return header.code > 0 && std::int64_t{header.code} == std::int64_t{operation} + 1 &&
            header.host == host && header.folder == folder;
 }
+
+bool resumeFromRecoveryFile(CFileItemList& files, int resume) {
+    if (resume && useRecoveryFile(files))
+        return true;
+    // Paths read before a damaged recovery file gave out must not join the fresh list.
+    files.RemoveAll();
+    clearRecoveryFile();
+    return false;
+}

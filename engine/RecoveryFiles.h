@@ -26,6 +26,11 @@ int createFileListing(CFileItemList& files);
 void clearFileListing();
 int fileListingExists();
 
+// How every operation begins: with resume asked and a readable recovery file, the list holds
+// what is left and the result is true; otherwise the recovery file is cleared, the list is
+// empty and the operation starts afresh (false).
+bool resumeFromRecoveryFile(CFileItemList& files, int resume);
+
 // Reads "k7.lst" (width, count, records); nullopt for a missing or damaged listing, with the
 // last error saying why (EINVAL damaged, EIO cut short). Used by readRestoreList.
 std::optional<std::vector<std::string>> readFileListing(const std::filesystem::path& file);

@@ -123,15 +123,10 @@ int doRestore(OperationContext& context, std::string localFolder, CInternetSessi
               int resume) {
     CFileItemList directories;
     CFileItemList files;
-    if (resume)
-        resume = useRecoveryFile(files);
-    if (resume) {
+    if (resumeFromRecoveryFile(files, resume)) {
         if (!resumedListUsable(files, localFolder))
             return RESULT_INVALID_BACKUP;
     } else {
-        // Paths read before a damaged recovery file gave out must not join the fresh list.
-        files.RemoveAll();
-        clearRecoveryFile();
         if (!prepareFreshList(context, localFolder, directories, files))
             return RESULT_INVALID_BACKUP;
         deleteServerTrees(context);
