@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FileIo.h"
 #include "platform/LastError.h"
 
 namespace recordfile {
@@ -31,19 +32,6 @@ std::int32_t decodeInt32(const char* bytes) {
     for (int i = 0; i < 4; ++i)
         bits |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
     return static_cast<std::int32_t>(bits);
-}
-
-bool writeAll(int fd, const char* data, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, data, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return failWith(written < 0 ? errno : EIO);
-        data += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // A rename is durable only once the directory that holds the name is on the disk too.
@@ -108,7 +96,7 @@ bool Writer::putRecord(const std::string& text, std::int32_t width) {
 bool Writer::flushBuffer() {
     if (m_fd < 0)
         return failWith(EBADF);
-    const bool written = writeAll(m_fd, m_buffer.data(), m_buffer.size());
+    const bool written = WriteAll(m_fd, m_buffer.data(), m_buffer.size()) || failWith(errno);
     m_buffer.clear();
     return written;
 }

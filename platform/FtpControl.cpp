@@ -1,5 +1,7 @@
 #include "platform/FtpControl.h"
 
+#include "platform/FileIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -22,22 +24,6 @@ constexpr std::size_t kTransferBuffer = 1 << 20;
 constexpr std::uint32_t kQuitWaitMs = 5000;
 // A server that keeps saying "120 ready soon" is not going to be ready.
 constexpr int kMaxGreetingDelays = 16;
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 std::uint32_t codeForFinalReply(const FtpReply& reply) {
     if (reply.kind() == 2)
@@ -221,7 +207,7 @@ std::uint32_t FtpControl::retrieve(const std::string& remote, int fileFd) {
     try {
         while (const std::size_t received = ReceiveSome(
                    transfer.data, buffer.get(), kTransferBuffer, timeouts().dataReceiveMs)) {
-            if (!writeAll(fileFd, buffer.get(), received)) {
+            if (!WriteAll(fileFd, buffer.get(), received)) {
                 outcome = {static_cast<std::uint32_t>(errno), "Cannot write the local file"};
                 break;
             }

@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "platform/FileIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -53,19 +55,6 @@ std::optional<std::filesystem::path> keyDirectory(const std::string& subKey) {
             return directory;
         start = end + 1;
     }
-}
-
-bool writeAll(int fd, const char* data, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, data, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // The whole value, terminating zero included.
@@ -139,7 +128,7 @@ bool Key::setStringValue(const std::string& name, const std::string& value) {
     if (fd < 0)
         return false;
     const std::string bytes = value + '\0';
-    bool written = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    bool written = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (written && ::rename(temporary.c_str(), target.c_str()) == 0)
         return true;
