@@ -584,10 +584,57 @@ class Lifecycle(unittest.TestCase):
             busy.listen()
             port = busy.getsockname()[1]
             result = subprocess.run(
-                [sys.executable, SERVER, "--root", "/tmp", "--port", str(port)], capture_output=True, timeout=15
+                [sys.executable, SERVER, "--root", "/tmp", "--port", str(port), "--port-patience", "0.3"],
+                capture_output=True,
+                timeout=15,
             )
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"cannot listen", result.stderr)
+
+    def test_a_given_port_is_waited_for_while_briefly_busy(self):
+        busy = socket.socket()
+        busy.bind(("127.0.0.1", 0))
+        busy.listen()
+        port = busy.getsockname()[1]
+        folder = tempfile.mkdtemp(prefix="qel-port-")
+        port_file = os.path.join(folder, "port")
+        server = subprocess.Popen(
+            [sys.executable, SERVER, "--root", folder, "--port", str(port), "--port-file", port_file],
+            stderr=subprocess.PIPE,
+        )
+        try:
+            time.sleep(0.5)
+            self.assertIsNone(server.poll(), "the server gave up on a port busy for half a second")
+            busy.close()
+            deadline = time.monotonic() + 10
+            while not os.path.exists(port_file) and time.monotonic() < deadline and server.poll() is None:
+                time.sleep(0.02)
+            with open(port_file) as written:
+                self.assertEqual(int(written.read()), port)
+        finally:
+            busy.close()
+            server.terminate()
+            server.wait(timeout=10)
+            server.stderr.close()
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def test_a_free_port_lies_outside_the_kernels_ephemeral_range(self):
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as source:
+            low, high = (int(value) for value in source.read().split())
+        folder = tempfile.mkdtemp(prefix="qel-port-")
+        port_file = os.path.join(folder, "port")
+        server = subprocess.Popen([sys.executable, SERVER, "--root", folder, "--port-file", port_file])
+        try:
+            deadline = time.monotonic() + 10
+            while not os.path.exists(port_file) and time.monotonic() < deadline:
+                time.sleep(0.02)
+            with open(port_file) as written:
+                port = int(written.read())
+            self.assertFalse(low <= port <= high, "port %d is one the kernel may hand to any client" % port)
+        finally:
+            server.terminate()
+            server.wait(timeout=10)
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 class DemoServer(unittest.TestCase):

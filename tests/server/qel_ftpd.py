@@ -10,13 +10,16 @@ count commands over all connections of one server process.
 
 import argparse
 import collections
+import errno
 import fnmatch
 import glob
 import logging
 import os
+import random
 import re
 import signal
 import sys
+import time
 
 # pyftpdlib loads pyOpenSSL for FTPS when it is installed; we serve plain FTP, and skipping it
 # halves the start-up time every test pays.
@@ -478,8 +481,15 @@ def parse_args(argv):
     )
     parser.add_argument("--root", required=True, help="folder served as the FTP root")
     parser.add_argument("--bind", default="127.0.0.1", help="address to listen on (127.0.0.1 or ::1)")
-    parser.add_argument("--port", type=int, default=0, help="port; 0 picks a free one")
+    parser.add_argument("--port", type=int, default=0, help="port; 0 picks a free one outside the kernel's ephemeral range")
     parser.add_argument("--port-file", help="write the port here once listening")
+    parser.add_argument(
+        "--port-patience",
+        type=float,
+        default=10.0,
+        metavar="SECONDS",
+        help="how long to wait for a given port that is busy (default 10)",
+    )
     parser.add_argument("--verbose", action="store_true", help="log every command to stderr")
 
     faults = parser.add_argument_group("fault switches")
@@ -574,6 +584,58 @@ def make_server(args):
     return server
 
 
+STATIC_PORTS_FLOOR = 20000
+PORT_CANDIDATES = 200
+
+
+def ports_the_kernel_never_assigns():
+    """Ports outside the ephemeral range: no client socket or passive listener of a
+    parallel test can take one of them while this server restarts on it."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as source:
+            low, high = (int(value) for value in source.read().split())
+    except (OSError, ValueError):
+        return []
+    return list(range(STATIC_PORTS_FLOOR, low)) + list(range(high + 1, 65536))
+
+
+def address_in_use(err):
+    # pyftpdlib wraps the socket's error in another OSError.
+    inner = err.args[0] if err.args and isinstance(err.args[0], OSError) else err
+    return inner.errno == errno.EADDRINUSE
+
+
+def listen_on_a_free_port(args):
+    ports = ports_the_kernel_never_assigns()
+    for port in random.sample(ports, min(PORT_CANDIDATES, len(ports))):
+        args.port = port
+        try:
+            return make_server(args)
+        except OSError as err:
+            if not address_in_use(err):
+                raise
+    args.port = 0
+    return make_server(args)
+
+
+def listen_on_the_given_port(args):
+    # A restart reuses its port; whoever holds it in between usually lets go soon.
+    deadline = time.monotonic() + args.port_patience
+    while True:
+        try:
+            return make_server(args)
+        except OSError as err:
+            if not address_in_use(err) or time.monotonic() > deadline:
+                raise
+        time.sleep(0.05)
+
+
+def listen(args):
+    if args.port == 0:
+        return listen_on_a_free_port(args)
+    return listen_on_the_given_port(args)
+
+
 def stop_on_sigterm(signum, frame):
     raise SystemExit(0)
 
@@ -582,7 +644,7 @@ def main(argv=None):
     args = parse_args(argv)
     configure_logging(args.verbose)
     try:
-        server = make_server(args)
+        server = listen(args)
     except OSError as err:
         print("qel_ftpd: cannot listen on %s port %d: %s" % (args.bind, args.port, err), file=sys.stderr)
         return 1
