@@ -1,12 +1,10 @@
 #include <cerrno>
-#include <memory>
 
 #include "engine/Connection.h"
 #include "engine/Operations.h"
-#include "engine/RecoveryFiles.h"
+#include "engine/TransferLoop.h"
 #include "engine/TransferLoopCheckpoint.h"
 #include "engine/TransferLoopPaths.h"
-#include "engine/TransferLoopProgress.h"
 #include "engine/TransferStatistics.h"
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
@@ -14,7 +12,6 @@
 #include "fileaccess/Navigation.h"
 #include "fileaccess/PathRoutines.h"
 #include "platform/LastError.h"
-#include "platform/Sleep.h"
 
 namespace {
 
@@ -42,80 +39,47 @@ bool refuseOutsideFolder(const std::string& remotePath, const std::string& local
 int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
                    const std::string& localFolder, CFileItemList& files, CInternetSession& session,
                    bool backup) {
-    const std::int32_t code = backup ? kRecoveryCodeBackup : kRecoveryCodeLogFiles;
-    int result = 0;
-    bool failed = false;
-    int batch = 0;
-    TransferStatistics statistics;
-    statistics.startRun();
     std::string lastLocalDirectory;
-    std::unique_ptr<CFileItem> inFlight;
-    try {
-        RemoteChDir(context.connection.get(), "/");
-        while (!files.IsEmpty()) {
-            if (++batch > kFilesBetweenCheckpoints) {
-                reconnect(context, session);
-                batch = 0;
-                writeCheckpoint(files, localFolder, code);
-            }
-            inFlight = files.RemoveHead();
-            const std::string remotePath = inFlight->GetPath();
-            const std::string localPath = localPathForRemote(remotePath, remoteRoot, localFolder);
-            if (refuseOutsideFolder(remotePath, localPath)) {
-                result = failedTransferResult("getNormalFiles");
-                saveFromFileInFlight(files, inFlight, localFolder, code);
-                failed = true;
-                break;
-            }
+    const auto moveOne = [&](const CFileItem& file, TransferStatistics& statistics) {
+        const std::string remotePath = file.GetPath();
+        const std::string localPath = localPathForRemote(remotePath, remoteRoot, localFolder);
+        if (refuseOutsideFolder(remotePath, localPath))
+            return failedTransferResult("getNormalFiles");
 
-            reconnect(context, session);
-            const std::string currentDirectory =
-                RemoteChangeToParentDir(context.connection.get(), remotePath);
-            if (currentDirectory.empty()) {
-                // Saved like any failed file, so that the recovery file lists exactly what is
-                // left and a resume starts here.
-                logMessage(
-                    formatString("getNormalFiles: the server did not report its current directory "
-                                 "before %s\n",
-                                 remotePath.c_str()));
-                result = RESULT_FTP_FAILED;
-                saveFromFileInFlight(files, inFlight, localFolder, code);
-                failed = true;
-                break;
-            }
-            logGetting(remotePath, localPath, currentDirectory);
-            statistics.startFile();
-
-            std::string localDirectory = localPath;
-            RemoveFileName(localDirectory);
-            std::uint32_t directoryError = 0;
-            if (localDirectory != lastLocalDirectory) {
-                lastLocalDirectory = localDirectory;
-                if (LocalMakeDirs(localDirectory) != 0)
-                    directoryError = static_cast<std::uint32_t>(errno);
-            }
-            result = RemoteGetFile(context.connection.get(), remotePath, localPath);
-            statistics.endFile();
-            if (result != 0) {
-                // Without its folder the download fails with "no such file"; the folder's
-                // own error is the one that tells the administrator what to fix.
-                if (directoryError != 0)
-                    SetLastError(directoryError);
-                result = failedTransferResult("getNormalFiles");
-                saveFromFileInFlight(files, inFlight, localFolder, code);
-                failed = true;
-                break;
-            }
-            statistics.fileTransferred(localPath);
-            inFlight.reset();
-            Sleep(0);
-            stepProgress(context);
+        reconnect(context, session);
+        const std::string currentDirectory =
+            RemoteChangeToParentDir(context.connection.get(), remotePath);
+        if (currentDirectory.empty()) {
+            logMessage(formatString("getNormalFiles: the server did not report its current "
+                                    "directory before %s\n",
+                                    remotePath.c_str()));
+            return static_cast<int>(RESULT_FTP_FAILED);
         }
-    } catch (...) {
-        // A lost connection ends the run in the driver; the file in flight is saved with the
-        // rest so that a resume starts exactly there.
-        saveFromFileInFlight(files, inFlight, localFolder, code);
-        throw;
-    }
-    return finishTransferLoop(result, failed, statistics);
+        logGetting(remotePath, localPath, currentDirectory);
+        statistics.startFile();
+
+        std::string localDirectory = localPath;
+        RemoveFileName(localDirectory);
+        std::uint32_t directoryError = 0;
+        if (localDirectory != lastLocalDirectory) {
+            lastLocalDirectory = localDirectory;
+            if (LocalMakeDirs(localDirectory) != 0)
+                directoryError = static_cast<std::uint32_t>(errno);
+        }
+        const int result = RemoteGetFile(context.connection.get(), remotePath, localPath);
+        statistics.endFile();
+        if (result != 0) {
+            // Without its folder the download fails with "no such file"; the folder's own
+            // error is the one that tells the administrator what to fix.
+            if (directoryError != 0)
+                SetLastError(directoryError);
+            return failedTransferResult("getNormalFiles");
+        }
+        statistics.fileTransferred(localPath);
+        return 0;
+    };
+    const auto startAtTheRoot = [&] { RemoteChDir(context.connection.get(), "/"); };
+    return runTransferLoop(context, session, files, localFolder,
+                           backup ? kRecoveryCodeBackup : kRecoveryCodeLogFiles, startAtTheRoot,
+                           moveOne);
 }

@@ -1,0 +1,46 @@
+#include "engine/TransferLoop.h"
+
+#include <memory>
+
+#include "engine/Connection.h"
+#include "engine/TransferLoopCheckpoint.h"
+#include "engine/TransferLoopProgress.h"
+#include "platform/Sleep.h"
+
+int runTransferLoop(OperationContext& context, CInternetSession& session, CFileItemList& files,
+                    const std::string& localFolder, std::int32_t recoveryCode,
+                    const std::function<void()>& beforeFirstFile, const MoveOneFile& moveOne) {
+    int result = 0;
+    bool failed = false;
+    int batch = 0;
+    TransferStatistics statistics;
+    statistics.startRun();
+    std::unique_ptr<CFileItem> inFlight;
+    try {
+        if (beforeFirstFile)
+            beforeFirstFile();
+        while (!files.IsEmpty()) {
+            if (++batch > kFilesBetweenCheckpoints) {
+                reconnect(context, session);
+                batch = 0;
+                writeCheckpoint(files, localFolder, recoveryCode);
+            }
+            inFlight = files.RemoveHead();
+            result = moveOne(*inFlight, statistics);
+            if (result != 0) {
+                saveFromFileInFlight(files, inFlight, localFolder, recoveryCode);
+                failed = true;
+                break;
+            }
+            inFlight.reset();
+            Sleep(0);
+            stepProgress(context);
+        }
+    } catch (...) {
+        // A lost connection ends the run in the driver; the file in flight is saved with the
+        // rest so that a resume starts exactly there.
+        saveFromFileInFlight(files, inFlight, localFolder, recoveryCode);
+        throw;
+    }
+    return finishTransferLoop(result, failed, statistics);
+}
