@@ -11,6 +11,7 @@
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "platform/Registry.h"
+#include "support/FileListPaths.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -39,13 +40,6 @@ std::string record(const std::string& text, std::size_t width) {
 void fill(CFileItemList& list, const std::vector<std::string>& paths) {
     for (const auto& path : paths)
         list.AddTail(std::make_unique<CFileItem>(path));
-}
-
-std::vector<std::string> pathsOf(CFileItemList& list) {
-    std::vector<std::string> paths;
-    for (auto pos = list.GetHeadPosition(); pos;)
-        paths.push_back(list.GetNext(pos).GetPath());
-    return paths;
 }
 
 std::size_t occurrences(const std::string& text, const std::string& needle) {

@@ -9,18 +9,12 @@
 #include "LogCapture.h"
 #include "fileaccess/Enumeration.h"
 #include "fileaccess/Navigation.h"
+#include "support/FileListPaths.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> Paths(CFileItemList& list) {
-    std::vector<std::string> paths;
-    for (auto pos = list.GetHeadPosition(); pos;)
-        paths.push_back(list.GetNext(pos).GetPath());
-    return paths;
-}
 
 // Every test here moves the process's current directory; it goes back afterwards.
 class LocalAccess : public ::testing::Test {
@@ -143,35 +137,35 @@ class LocalSearch : public LocalAccess {
 TEST_F(LocalSearch, ListsTheTreeBreadthFirst) {
     const std::string r = root();
     EXPECT_EQ(find(true, r), 6);
-    EXPECT_EQ(Paths(m_files), (std::vector<std::string>{r + "/.hidden", r + "/a.txt", r + "/b.txt",
-                                                        r + "/sub1/x.dat", r + "/sub2/z.dat",
-                                                        r + "/sub1/deep/y.dat"}));
-    EXPECT_EQ(Paths(m_directories), (std::vector<std::string>{r, r + "/empty", r + "/sub1",
-                                                              r + "/sub2", r + "/sub1/deep"}));
+    EXPECT_EQ(pathsOf(m_files), (std::vector<std::string>{
+                                    r + "/.hidden", r + "/a.txt", r + "/b.txt", r + "/sub1/x.dat",
+                                    r + "/sub2/z.dat", r + "/sub1/deep/y.dat"}));
+    EXPECT_EQ(pathsOf(m_directories), (std::vector<std::string>{r, r + "/empty", r + "/sub1",
+                                                                r + "/sub2", r + "/sub1/deep"}));
     EXPECT_EQ(fs::current_path().string(), r + "/sub1/deep");
 }
 
 TEST_F(LocalSearch, WithoutRecurseOnlyTheStartDirectory) {
     const std::string r = root();
     EXPECT_EQ(find(false, r), 3);
-    EXPECT_EQ(Paths(m_files),
+    EXPECT_EQ(pathsOf(m_files),
               (std::vector<std::string>{r + "/.hidden", r + "/a.txt", r + "/b.txt"}));
-    EXPECT_EQ(Paths(m_directories), std::vector<std::string>{r});
+    EXPECT_EQ(pathsOf(m_directories), std::vector<std::string>{r});
 }
 
 TEST_F(LocalSearch, SharedWorkListWalksOnlyFromItsOwnItem) {
     const std::string r = root();
     EXPECT_EQ(find(true, r + "/sub1"), 2);
     EXPECT_EQ(find(true, r + "/sub2"), 1);
-    EXPECT_EQ(Paths(m_directories),
+    EXPECT_EQ(pathsOf(m_directories),
               (std::vector<std::string>{r + "/sub1", r + "/sub1/deep", r + "/sub2"}));
-    EXPECT_EQ(Paths(m_files), (std::vector<std::string>{r + "/sub1/x.dat", r + "/sub1/deep/y.dat",
-                                                        r + "/sub2/z.dat"}));
+    EXPECT_EQ(pathsOf(m_files), (std::vector<std::string>{r + "/sub1/x.dat", r + "/sub1/deep/y.dat",
+                                                          r + "/sub2/z.dat"}));
 }
 
 TEST_F(LocalSearch, EmptyDirectoryCountsNothing) {
     EXPECT_EQ(find(true, root() + "/empty"), 0);
-    EXPECT_EQ(Paths(m_directories), std::vector<std::string>{root() + "/empty"});
+    EXPECT_EQ(pathsOf(m_directories), std::vector<std::string>{root() + "/empty"});
     EXPECT_TRUE(m_files.IsEmpty());
 }
 
@@ -197,7 +191,7 @@ TEST_F(LocalSearch, StartPathNotInTheSystemsForm) {
             FindNormalFiles(kLocalSearch, true, nullptr, m_finder, row.start, &directories, &files),
             row.count)
             << row.start;
-        EXPECT_EQ(Paths(files), row.files) << row.start;
+        EXPECT_EQ(pathsOf(files), row.files) << row.start;
         EXPECT_TRUE(directories.IsEmpty()) << row.start;
     }
 }

@@ -9,17 +9,11 @@
 #include "LogCapture.h"
 #include "RemoteFixture.h"
 #include "fileaccess/Enumeration.h"
+#include "support/FileListPaths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> Paths(CFileItemList& list) {
-    std::vector<std::string> paths;
-    for (auto pos = list.GetHeadPosition(); pos;)
-        paths.push_back(list.GetNext(pos).GetPath());
-    return paths;
-}
 
 // Generated tree: three levels below 7.0/access2, with files on every level.
 const std::vector<std::set<std::string>> kFilesByLevel = {
@@ -61,7 +55,7 @@ class RemoteSearch : public RemoteFixture {
 
 TEST_F(RemoteSearch, ListsTheTreeBreadthFirst) {
     EXPECT_EQ(find(true, "7.0/access2"), 9);
-    const auto files = Paths(m_files);
+    const auto files = pathsOf(m_files);
     ASSERT_EQ(files.size(), 9u);
     // Level by level: every file of a directory comes before any file of its subdirectories.
     auto next = files.begin();
@@ -70,7 +64,7 @@ TEST_F(RemoteSearch, ListsTheTreeBreadthFirst) {
         EXPECT_EQ(got, level);
         next += static_cast<long>(level.size());
     }
-    const auto directories = Paths(m_directories);
+    const auto directories = pathsOf(m_directories);
     EXPECT_EQ(directories.front(), "7.0/access2");
     EXPECT_EQ(std::set<std::string>(directories.begin(), directories.end()), kDirectories);
     EXPECT_EQ(directories.size(), kDirectories.size());
@@ -82,22 +76,22 @@ TEST_F(RemoteSearch, ListsTheTreeBreadthFirst) {
 
 TEST_F(RemoteSearch, WithoutRecurseOnlyTheStartDirectory) {
     EXPECT_EQ(find(false, "7.0/access2"), 3);
-    const auto files = Paths(m_files);
+    const auto files = pathsOf(m_files);
     EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), kFilesByLevel[0]);
-    EXPECT_EQ(Paths(m_directories), std::vector<std::string>{"7.0/access2"});
+    EXPECT_EQ(pathsOf(m_directories), std::vector<std::string>{"7.0/access2"});
 }
 
 TEST_F(RemoteSearch, OneWorkListForTwoTrees) {
     EXPECT_EQ(find(true, "7.0/access2"), 9);
     EXPECT_EQ(find(true, "7.0/ST"), 1);
-    EXPECT_EQ(Paths(m_files).back(), "7.0/ST/syscfg.dat");
-    EXPECT_EQ(Paths(m_directories).back(), "7.0/ST");
+    EXPECT_EQ(pathsOf(m_files).back(), "7.0/ST/syscfg.dat");
+    EXPECT_EQ(pathsOf(m_directories).back(), "7.0/ST");
     EXPECT_EQ(m_directories.GetCount(), kDirectories.size() + 1);
 }
 
 TEST_F(RemoteSearch, EmptyDirectory) {
     EXPECT_EQ(find(true, "7.0/access2/empty"), 0);
-    EXPECT_EQ(Paths(m_directories), std::vector<std::string>{"7.0/access2/empty"});
+    EXPECT_EQ(pathsOf(m_directories), std::vector<std::string>{"7.0/access2/empty"});
     EXPECT_TRUE(m_files.IsEmpty());
 }
 
@@ -124,7 +118,7 @@ TEST_F(RemoteSearch, StartPathInAnotherFormIsLookedUpAsOneFile) {
             << row.start;
         const auto expected =
             row.count ? std::vector<std::string>{row.start} : std::vector<std::string>{};
-        EXPECT_EQ(Paths(files), expected) << row.start;
+        EXPECT_EQ(pathsOf(files), expected) << row.start;
         EXPECT_TRUE(directories.IsEmpty()) << row.start;
     }
 }
@@ -165,7 +159,7 @@ class RemoteSearchFaults : public RemoteSearch {
 TEST_F(RemoteSearchFaults, BlanksListedAsQuestionMarksAreFound) {
     startWithTree({"--list-question-mark"});
     EXPECT_EQ(find(true, "7.0/access2/dir C"), 1);
-    EXPECT_EQ(Paths(m_files), std::vector<std::string>{"7.0/access2/dir C/space file"});
+    EXPECT_EQ(pathsOf(m_files), std::vector<std::string>{"7.0/access2/dir C/space file"});
 }
 
 TEST_F(RemoteSearchFaults, LostConnectionIsNoEmptyDirectory) {

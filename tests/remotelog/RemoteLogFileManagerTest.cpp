@@ -5,6 +5,7 @@
 #include "engine/oplog/OperationLog.h"
 #include "remotelog/LogServerTree.h"
 #include "remotelog/RemoteLogFileManager.h"
+#include "support/FileListPaths.h"
 #include "support/FtpTestServer.h"
 #include "support/TestSupport.h"
 
@@ -16,13 +17,6 @@ FtpTestServer::Options withFaults(std::vector<std::string> faults) {
     FtpTestServer::Options options;
     options.faults = std::move(faults);
     return options;
-}
-
-std::vector<std::string> paths(CFileItemList& files) {
-    std::vector<std::string> result;
-    for (auto pos = files.GetHeadPosition(); pos;)
-        result.push_back(files.GetNext(pos).GetPath());
-    return result;
 }
 
 // The manager's log goes to a temporary file; every test gets a session of its own.
@@ -79,7 +73,7 @@ TEST_F(ManagerTest, AppendsEveryMatchingPlainFileInPatternOrder) {
     std::vector<std::string> expected{"already there"};
     for (const auto& path : log_tree::expectedLogList(server.root()))
         expected.push_back(path);
-    EXPECT_EQ(paths(files), expected);
+    EXPECT_EQ(pathsOf(files), expected);
     std::string block = "--- Generating Log File List ---\n";
     for (std::size_t i = 1; i < expected.size(); ++i)
         block += expected[i] + "\n";
@@ -93,7 +87,7 @@ TEST_F(ManagerTest, AMissingDirectorySkipsOnlyItsPattern) {
 
     ASSERT_TRUE(list(server, files));
 
-    EXPECT_EQ(paths(files), std::vector<std::string>{"/LOGS/kept.log"});
+    EXPECT_EQ(pathsOf(files), std::vector<std::string>{"/LOGS/kept.log"});
     EXPECT_EQ(log(), "--- Generating Log File List ---\n"
                      "Could not find directory /access2\n"
                      "Could not find directory /ST\n"
@@ -111,7 +105,7 @@ TEST_F(ManagerTest, ARefusedConnectionLeavesTheListAsItWas) {
 
     EXPECT_FALSE(list(server, files));
 
-    EXPECT_EQ(paths(files), std::vector<std::string>{"kept"});
+    EXPECT_EQ(pathsOf(files), std::vector<std::string>{"kept"});
     const std::string text = log();
     EXPECT_EQ(text.rfind("--- Generating Log File List ---\n"
                          "CRemoteLogFileManager::GetRemoteLogFiles caught CInternetException(",
@@ -133,7 +127,7 @@ TEST_F(ManagerTest, AListingLostPartWayKeepsWhatWasFound) {
     for (const auto& path : log_tree::expectedLogList(server.root()))
         if (path.rfind("/access2/", 0) == 0)
             firstPattern.push_back(path);
-    EXPECT_EQ(paths(files), firstPattern);
+    EXPECT_EQ(pathsOf(files), firstPattern);
     EXPECT_NE(log().find("caught CInternetException(12002) "), std::string::npos) << log();
 }
 
@@ -144,6 +138,6 @@ TEST_F(ManagerTest, QuestionMarksOfTheListingBecomeBlanks) {
 
     ASSERT_TRUE(list(server, files));
 
-    EXPECT_EQ(paths(files), std::vector<std::string>{"/ST/f983wui/a b c.log"});
+    EXPECT_EQ(pathsOf(files), std::vector<std::string>{"/ST/f983wui/a b c.log"});
     EXPECT_NE(log().find("/ST/f983wui/a?b?c.log\n"), std::string::npos);
 }

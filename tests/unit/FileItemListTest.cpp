@@ -3,18 +3,12 @@
 #include <vector>
 
 #include "common/FileItemList.h"
+#include "support/FileListPaths.h"
 
 namespace {
 
 std::unique_ptr<CFileItem> item(const char* path) {
     return std::make_unique<CFileItem>(path);
-}
-
-std::vector<std::string> paths(CFileItemList& list) {
-    std::vector<std::string> result;
-    for (auto pos = list.GetHeadPosition(); pos;)
-        result.push_back(list.GetNext(pos).GetPath());
-    return result;
 }
 
 TEST(FileItem, TurnsEveryQuestionMarkIntoABlank) {
@@ -31,14 +25,14 @@ TEST(FileItemList, AddsAtBothEndsAndRemovesFromTheHead) {
     list.AddTail(item("c"));
     list.AddHead(item("a"));
     EXPECT_EQ(list.GetCount(), 3u);
-    EXPECT_EQ(paths(list), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(pathsOf(list), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(list.GetHead().GetPath(), "a");
 
     auto head = list.RemoveHead();
     EXPECT_EQ(head->GetPath(), "a");
     // A failed transfer puts its item back at the head.
     list.AddHead(std::move(head));
-    EXPECT_EQ(paths(list), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(pathsOf(list), (std::vector<std::string>{"a", "b", "c"}));
     list.RemoveAll();
     EXPECT_TRUE(list.IsEmpty());
 }
