@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -27,6 +26,7 @@
 #include "platform/Registry.h"
 #include "platform/Sleep.h"
 #include "support/FtpTestServer.h"
+#include "support/RecordFileReader.h"
 #include "support/TestSupport.h"
 
 namespace ops_test {
@@ -45,60 +45,6 @@ class RecordingProgress : public CProgressCtrl {
     std::vector<std::string> calls;
     int steps = 0;
 };
-
-// What a recovery file holds.
-struct RecoveryContent {
-    std::int32_t code = -1;
-    std::string host;
-    std::string folder;
-    std::vector<std::string> paths;
-    bool operator==(const RecoveryContent&) const = default;
-};
-
-inline void PrintTo(const RecoveryContent& content, std::ostream* out) {
-    *out << "{code " << content.code << ", host " << content.host << ", folder " << content.folder
-         << ", " << content.paths.size() << " paths";
-    if (!content.paths.empty())
-        *out << " from " << content.paths.front();
-    *out << "}";
-}
-
-inline std::int32_t int32At(const std::string& bytes, std::size_t offset) {
-    std::int32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-inline std::string recordAt(const std::string& bytes, std::size_t offset, std::int32_t width) {
-    const std::string record = bytes.substr(offset, static_cast<std::size_t>(width));
-    return record.substr(0, record.find('\0'));
-}
-
-inline std::optional<RecoveryContent> parseRecoveryFile(const fs::path& file) {
-    if (!fs::exists(file))
-        return std::nullopt;
-    const std::string bytes = readFile(file);
-    RecoveryContent content;
-    content.code = int32At(bytes, 0);
-    const std::int32_t width = int32At(bytes, 4);
-    const std::int32_t count = int32At(bytes, 8);
-    content.host = recordAt(bytes, 12, width);
-    content.folder = recordAt(bytes, 12 + static_cast<std::size_t>(width), width);
-    for (std::int32_t i = 0; i < count; ++i)
-        content.paths.push_back(
-            recordAt(bytes, 12 + static_cast<std::size_t>(width) * (2 + i), width));
-    return content;
-}
-
-inline std::vector<std::string> parseListing(const fs::path& file) {
-    const std::string bytes = readFile(file);
-    const std::int32_t width = int32At(bytes, 0);
-    const std::int32_t count = int32At(bytes, 4);
-    std::vector<std::string> paths;
-    for (std::int32_t i = 0; i < count; ++i)
-        paths.push_back(recordAt(bytes, 8 + static_cast<std::size_t>(width) * i, width));
-    return paths;
-}
 
 // A listing file as a backup writes it.
 inline void writeListing(const fs::path& file, const std::vector<std::string>& paths) {
@@ -261,8 +207,8 @@ class OperationHarness {
     const fs::path& folder() const { return m_folder; }
     fs::path recoveryFile() const { return m_folder / "k7.bad"; }
     fs::path listingFile() const { return m_folder / "k7.lst"; }
-    std::optional<RecoveryContent> recovery() const { return parseRecoveryFile(recoveryFile()); }
-    std::vector<std::string> listing() const { return parseListing(listingFile()); }
+    std::optional<RecoveryContent> recovery() const { return readRecoveryFile(recoveryFile()); }
+    std::vector<std::string> listing() const { return readListing(listingFile()); }
 
     // The registry value "Directory", read from the store's files so that looking does not
     // create the key.

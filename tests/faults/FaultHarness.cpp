@@ -16,20 +16,6 @@ namespace faults {
 
 namespace {
 
-std::int32_t int32At(const std::string& bytes, std::size_t offset) {
-    std::int32_t value = 0;
-    if (offset + sizeof value <= bytes.size())
-        std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-std::string recordAt(const std::string& bytes, std::size_t offset, std::size_t width) {
-    if (offset >= bytes.size())
-        return {};
-    const std::string record = bytes.substr(offset, width);
-    return record.substr(0, record.find('\0'));
-}
-
 std::string randomBytes(std::mt19937& random, std::size_t size) {
     std::string bytes(size, '\0');
     for (auto& byte : bytes)
@@ -57,44 +43,6 @@ const char* opName(Op op) {
 
 std::int32_t recoveryCode(Op op) {
     return static_cast<std::int32_t>(op) + 1;
-}
-
-std::optional<RecoveryFile> readRecoveryFile(const fs::path& file) {
-    if (!fs::exists(file))
-        return std::nullopt;
-    const std::string bytes = readFile(file);
-    RecoveryFile recovery;
-    recovery.code = int32At(bytes, 0);
-    const std::int32_t width = int32At(bytes, 4);
-    const std::int32_t count = int32At(bytes, 8);
-    if (width <= 0 || count < 0)
-        return recovery;
-    const auto w = static_cast<std::size_t>(width);
-    recovery.whole = bytes.size() == 12 + w * (2 + static_cast<std::size_t>(count));
-    recovery.host = recordAt(bytes, 12, w);
-    recovery.folder = recordAt(bytes, 12 + w, w);
-    for (std::int32_t i = 0; i < count && 12 + w * (2 + i) < bytes.size(); ++i)
-        recovery.paths.push_back(recordAt(bytes, 12 + w * (2 + static_cast<std::size_t>(i)), w));
-    return recovery;
-}
-
-void PrintTo(const RecoveryFile& recovery, std::ostream* out) {
-    *out << "{code " << recovery.code << ", host " << recovery.host << ", folder "
-         << recovery.folder << ", " << recovery.paths.size() << " paths"
-         << (recovery.whole ? "" : ", NOT WHOLE");
-    if (!recovery.paths.empty())
-        *out << ", first " << recovery.paths.front();
-    *out << "}";
-}
-
-std::vector<std::string> readListing(const fs::path& file) {
-    const std::string bytes = readFile(file);
-    const auto width = static_cast<std::size_t>(int32At(bytes, 0));
-    const std::int32_t count = int32At(bytes, 4);
-    std::vector<std::string> paths;
-    for (std::int32_t i = 0; i < count; ++i)
-        paths.push_back(recordAt(bytes, 8 + width * static_cast<std::size_t>(i), width));
-    return paths;
 }
 
 // --- The user ------------------------------------------------------------------------

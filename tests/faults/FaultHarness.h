@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/RecordFileReader.h"
 #include "support/TestSupport.h"
 
 namespace faults {
@@ -34,20 +35,6 @@ enum class Op { Backup, Restore, Logs };
 const char* opName(Op op);
 // The operation code a recovery file carries.
 std::int32_t recoveryCode(Op op);
-
-// "k7.bad" read field by field. `whole` holds when the size is exactly what the header says.
-struct RecoveryFile {
-    std::int32_t code = -1;
-    std::string host;
-    std::string folder;
-    std::vector<std::string> paths;
-    bool whole = false;
-};
-std::optional<RecoveryFile> readRecoveryFile(const fs::path& file);
-void PrintTo(const RecoveryFile& recovery, std::ostream* out);
-
-// "k7.lst": every remote path a fresh backup set out to fetch, in order.
-std::vector<std::string> readListing(const fs::path& file);
 
 // One user of qel: a temporary home with its own registry, state folder, operation log and
 // local folder. Nothing a run does reaches outside it.
