@@ -98,13 +98,6 @@ void removeMarkers(OperationContext& context, CInternetSession& session, std::ui
     }
 }
 
-// The result codes 2, 3 and 6 to 10 have fixed meanings; an error number equal to one of them
-// would show the user the wrong message.
-bool isOwnResultCode(std::uint32_t code) {
-    return code == RESULT_OK || code == RESULT_FTP_FAILED || code == RESULT_FOLDER_NOT_CURRENT ||
-           (code >= RESULT_BACKUP_NOT_INITIATED && code <= RESULT_TRANSFER_FAILED);
-}
-
 // The result for an exception the FTP layer did not raise: its system error number when it
 // carries one, ENOMEM for memory, EIO for anything else.
 std::uint32_t resultForException(const std::exception_ptr& thrown) {

@@ -25,6 +25,13 @@ enum ResultCode : std::uint32_t {
     RESULT_TRANSFER_FAILED = 10,
 };
 
+// An error number equal to one of the result codes would be read as that code and show the
+// wrong message; 9 (EBADF) would even drop the restore marker as for an invalid backup.
+inline bool isOwnResultCode(std::uint32_t code) {
+    return code == RESULT_OK || code == RESULT_FTP_FAILED || code == RESULT_FOLDER_NOT_CURRENT ||
+           (code >= RESULT_BACKUP_NOT_INITIATED && code <= RESULT_TRANSFER_FAILED);
+}
+
 // Handed to the worker. The front end fills it before the worker starts and keeps it, the
 // bar, the phase and the status text alive until the worker has ended.
 struct OperationContext {

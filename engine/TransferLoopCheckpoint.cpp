@@ -29,19 +29,8 @@ int finishTransferLoop(int result, bool failed, TransferStatistics& statistics) 
     return result;
 }
 
-namespace {
-
-// Error numbers that equal one of the run's own result codes would be read as that code: 9
-// (EBADF) would even make the driver drop the restore marker as for an invalid backup.
-bool readsAsOwnResult(std::uint32_t code) {
-    return code == RESULT_OK || code == RESULT_FTP_FAILED || code == RESULT_FOLDER_NOT_CURRENT ||
-           (code >= RESULT_BACKUP_NOT_INITIATED && code <= RESULT_TRANSFER_FAILED);
-}
-
-} // namespace
-
 int failedTransferResult(const char* routine) {
     const std::uint32_t recorded = logFailure(routine, RESULT_TRANSFER_FAILED);
-    return readsAsOwnResult(recorded) ? static_cast<int>(RESULT_TRANSFER_FAILED)
-                                      : static_cast<int>(recorded);
+    return isOwnResultCode(recorded) ? static_cast<int>(RESULT_TRANSFER_FAILED)
+                                     : static_cast<int>(recorded);
 }
