@@ -1,5 +1,8 @@
 #include "engine/TransferLoopPaths.h"
 
+#include <string_view>
+
+#include "engine/Operations.h"
 #include "fileaccess/PathRoutines.h"
 
 std::string localPathForRemote(const std::string& remotePath, const std::string& remoteRoot,
@@ -22,7 +25,7 @@ std::string remotePathForLocal(const std::string& localPath, const std::string& 
 
 std::optional<std::string> localPathForListed(const std::string& listed,
                                               const std::string& localFolder) {
-    static const std::string releaseRoot = "7.0/";
+    const std::string_view releaseRoot = kRemoteRoot;
     std::string rest = listed;
     if (rest.compare(0, releaseRoot.size(), releaseRoot) == 0)
         rest.erase(0, releaseRoot.size() - 1);
