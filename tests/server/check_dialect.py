@@ -13,6 +13,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -57,15 +58,16 @@ def build_tree(root):
 class Server:
     """qel_ftpd.py as a child process, stopped on exit from the with-block."""
 
-    def __init__(self, *faults, bind="127.0.0.1"):
+    def __init__(self, *faults, bind="127.0.0.1", port=0):
         self.root = tempfile.mkdtemp(prefix="qel-dialect-")
         self.files = build_tree(self.root)
         self.bind = bind
+        self.port = port
         self.faults = list(faults)
 
     def __enter__(self):
         port_file = os.path.join(self.root, ".port")
-        command = [sys.executable, SERVER, "--root", self.root, "--bind", self.bind, "--port", "0", "--port-file", port_file]
+        command = [sys.executable, SERVER, "--root", self.root, "--bind", self.bind, "--port", str(self.port), "--port-file", port_file]
         self.process = subprocess.Popen(command + self.faults, stderr=subprocess.PIPE)
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file):
@@ -596,45 +598,20 @@ class Lifecycle(unittest.TestCase):
         busy.bind(("127.0.0.1", 0))
         busy.listen()
         port = busy.getsockname()[1]
-        folder = tempfile.mkdtemp(prefix="qel-port-")
-        port_file = os.path.join(folder, "port")
-        server = subprocess.Popen(
-            [sys.executable, SERVER, "--root", folder, "--port", str(port), "--port-file", port_file],
-            stderr=subprocess.PIPE,
-        )
+        release = threading.Timer(0.5, busy.close)
+        release.start()
         try:
-            time.sleep(0.5)
-            self.assertIsNone(server.poll(), "the server gave up on a port busy for half a second")
-            busy.close()
-            deadline = time.monotonic() + 10
-            while not os.path.exists(port_file) and time.monotonic() < deadline and server.poll() is None:
-                time.sleep(0.02)
-            with open(port_file) as written:
-                self.assertEqual(int(written.read()), port)
+            with Server(port=port) as server:
+                self.assertEqual(server.port, port)
         finally:
+            release.cancel()
             busy.close()
-            server.terminate()
-            server.wait(timeout=10)
-            server.stderr.close()
-            shutil.rmtree(folder, ignore_errors=True)
 
     def test_a_free_port_lies_outside_the_kernels_ephemeral_range(self):
         with open("/proc/sys/net/ipv4/ip_local_port_range") as source:
             low, high = (int(value) for value in source.read().split())
-        folder = tempfile.mkdtemp(prefix="qel-port-")
-        port_file = os.path.join(folder, "port")
-        server = subprocess.Popen([sys.executable, SERVER, "--root", folder, "--port-file", port_file])
-        try:
-            deadline = time.monotonic() + 10
-            while not os.path.exists(port_file) and time.monotonic() < deadline:
-                time.sleep(0.02)
-            with open(port_file) as written:
-                port = int(written.read())
-            self.assertFalse(low <= port <= high, "port %d is one the kernel may hand to any client" % port)
-        finally:
-            server.terminate()
-            server.wait(timeout=10)
-            shutil.rmtree(folder, ignore_errors=True)
+        with Server() as server:
+            self.assertFalse(low <= server.port <= high, "port %d is one the kernel may hand to any client" % server.port)
 
 
 class DemoServer(unittest.TestCase):
