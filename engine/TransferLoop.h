@@ -8,8 +8,6 @@
 #include "engine/OperationTypes.h"
 #include "engine/TransferStatistics.h"
 
-class CInternetSession;
-
 // Moves one file of the loop; returns 0 when it arrived, the loop's result otherwise.
 using MoveOneFile = std::function<int(const CFileItem& file, TransferStatistics& statistics)>;
 
