@@ -149,6 +149,17 @@ FAIL = "fail"
 ABORT_DATA = "abort-data"
 DROP_CONTROL = "drop-control"
 STALL_DATA = "stall-data"
+SHORT_DATA = "short-data"
+
+# What a one-shot --answer says for each reply code; 421 also closes the connection.
+CANNED_REPLIES = {
+    257: "257 The current directory is unknown.",
+    421: "421 Service not available, closing control connection.",
+    425: "425 Can't open data connection.",
+    450: "450 Requested file action not taken.",
+    500: "500 Command not understood.",
+    550: "550 Requested action not taken.",
+}
 
 
 class TransferFault:
@@ -169,6 +180,7 @@ class FaultPlan:
         self._plan("RETR", args.drop_data_retr, ABORT_DATA)
         self._plan("RETR", args.drop_control_retr, DROP_CONTROL)
         self._plan("RETR", args.fail_retr, FAIL)
+        self._plan("RETR", args.short_retr, SHORT_DATA)
         self._plan("STOR", args.drop_data_stor, ABORT_DATA)
         self._plan("STOR", args.drop_control_stor, DROP_CONTROL)
         self._plan("STOR", args.stall_data_stor, STALL_DATA)
@@ -177,7 +189,9 @@ class FaultPlan:
         for command, numbers in args.stall_command:
             self.stalls[command] |= numbers
         self.fail_pwd_from = 1 if args.fail_pwd else args.fail_pwd_after
+        self.answers = {(command, number): code for command, number, code in args.answer}
         self.refused_deletes = {Location().resolve(p).canonical for p in args.refuse_delete}
+        self.closing_deletes = {Location().resolve(p).canonical for p in args.close_on_delete}
         self.hostile = set(args.hostile)
 
     def _plan(self, command, numbers, kind):
@@ -195,6 +209,9 @@ class FaultPlan:
         kind = self.transfer_faults[command].get(number)
         return TransferFault(command, kind) if kind else None
 
+    def canned_answer(self, command, number):
+        return self.answers.get((command, number))
+
     def pwd_fails(self, number):
         return self.fail_pwd_from is not None and number >= self.fail_pwd_from
 
@@ -203,6 +220,9 @@ class FaultPlan:
 
     def refuses_delete(self, canonical_path):
         return canonical_path in self.refused_deletes
+
+    def closes_on_delete(self, canonical_path):
+        return canonical_path in self.closing_deletes
 
 
 # --- Data connections ------------------------------------------------------
@@ -238,7 +258,8 @@ class FaultyDTPHandler(DTPHandler):
 
     def _fault(self):
         fault = self.cmd_channel.transfer_fault
-        if fault is not None and fault.command == self.cmd:
+        # A short transfer ends like a whole one; only its producer knows better.
+        if fault is not None and fault.command == self.cmd and fault.kind != SHORT_DATA:
             return fault
         return None
 
@@ -330,7 +351,16 @@ class VelmoraHandler(FTPHandler):
         self._command = cmd
         self._command_number = number
         self._raw_arg = arg
+        code = self.faults.canned_answer(cmd, number)
+        if code is not None:
+            self._answer_canned(code)
+            return
         super().pre_process_command(line, cmd, arg)
+
+    def _answer_canned(self, code):
+        self.respond(CANNED_REPLIES[code])
+        if code == 421:
+            self.close_when_done()
 
     def _silence(self):
         """Never answer this connection again, but keep it open."""
@@ -355,6 +385,8 @@ class VelmoraHandler(FTPHandler):
             self.respond("550 Cannot determine the current directory.")
             return
         display = self.fs.location.display
+        if "pwd-absolute" in self.faults.hostile:
+            display = self.fs.location.canonical
         if "pwd-unquoted" in self.faults.hostile:
             self.respond("257 %s is the current directory." % display)
         elif "huge-reply" in self.faults.hostile:
@@ -428,6 +460,9 @@ class VelmoraHandler(FTPHandler):
     # Deletion
 
     def ftp_DELE(self, path):
+        if self.faults.closes_on_delete(self.fs.fs2ftp(path)):
+            self._answer_canned(421)
+            return None
         if self.faults.refuses_delete(self.fs.fs2ftp(path)):
             self.respond("550 Permission denied.")
             return None
@@ -460,7 +495,22 @@ def command_numbers(text):
     return command.upper(), numbers(rest)
 
 
+def canned_answer(text):
+    spec, sep, code = text.partition("=")
+    command, colon, number = spec.partition(":")
+    try:
+        command_number, reply_code = int(number), int(code)
+    except ValueError:
+        reply_code = command_number = None
+    if not sep or not colon or not command or reply_code not in CANNED_REPLIES or not command_number:
+        raise argparse.ArgumentTypeError(
+            "expected CMD:N=CODE with CODE one of %s: %r" % (sorted(CANNED_REPLIES), text)
+        )
+    return command.upper(), command_number, reply_code
+
+
 HOSTILE_MODES = (
+    "pwd-absolute",
     "pwd-unquoted",
     "huge-reply",
     "multiline",
@@ -503,6 +553,7 @@ def parse_args(argv):
     counted("--drop-data-stor", "the Nth STOR keeps half of the first block received, closes its data connection and answers 426")
     counted("--drop-control-retr", "the Nth RETR drops the control and data connections after half the file")
     counted("--drop-control-stor", "the Nth STOR drops the control and data connections after the first block received")
+    counted("--short-retr", "the Nth RETR sends half the file, then ends it with 226 as if whole")
     counted("--stall-data-retr", "the Nth RETR sends half the file, then neither sends nor closes")
     counted("--stall-data-stor", "the Nth STOR keeps half of the first block received, then neither reads nor closes")
     faults.add_argument(
@@ -514,6 +565,16 @@ def parse_args(argv):
         help="the Nth CMD (USER, PWD, LIST, RETR...) is never answered, nor is anything after it "
         "on that connection; repeatable",
     )
+    faults.add_argument(
+        "--answer",
+        type=canned_answer,
+        action="append",
+        default=[],
+        metavar="CMD:N=CODE",
+        help="the Nth CMD (LIST, PWD, PORT, DELE...) is not carried out but answered with CODE "
+        "(%s; 257 without a quoted path; 421 then closes the connection); repeatable"
+        % ", ".join(str(code) for code in sorted(CANNED_REPLIES)),
+    )
     faults.add_argument("--max-logins", type=int, metavar="N", help="after N logins, greet new connections with 421 and close")
     faults.add_argument("--fail-pwd", action="store_true", help="every PWD answers 550")
     faults.add_argument("--fail-pwd-after", type=int, metavar="N", help="PWD answers 550 from its Nth use on")
@@ -524,13 +585,21 @@ def parse_args(argv):
         metavar="PATH",
         help="DELE or RMD of PATH (dialect form, e.g. 7.0/access2/a/x.dat) answers 550; repeatable",
     )
+    faults.add_argument(
+        "--close-on-delete",
+        action="append",
+        default=[],
+        metavar="PATH",
+        help="DELE of PATH (dialect form) answers 421 and closes the connection; repeatable",
+    )
     faults.add_argument("--list-question-mark", action="store_true", help='LIST shows every blank in a name as "?"')
     faults.add_argument(
         "--hostile",
         action="append",
         default=[],
         choices=HOSTILE_MODES,
-        help="pwd-unquoted: 257 without quotes; huge-reply: a 2 MiB PWD reply; multiline: "
+        help="pwd-absolute: PWD names the directory from the root ('/access2') whatever form it "
+        "was entered in; pwd-unquoted: 257 without quotes; huge-reply: a 2 MiB PWD reply; multiline: "
         "multi-line greeting; list-escape: LIST adds names like '..', '../x', 'a/b' and garbage lines; "
         "list-control: LIST adds names with control characters and longer than any path; "
         "pwd-elsewhere: 257 names a directory outside the root; pwd-no-eol: 3 MiB of PWD reply "
