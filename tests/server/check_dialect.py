@@ -487,6 +487,26 @@ class Faults(unittest.TestCase):
             self.assertFalse(os.path.exists(server.path("access2/a/b")))
             close(ftp)
 
+    def test_one_shot_answers_short_retr_and_absolute_pwd(self):
+        with Server(
+            "--answer", "LIST:2=450", "--answer", "PWD:1=257", "--short-retr", "1",
+            "--close-on-delete", "7.1/safe", "--hostile", "pwd-absolute",
+        ) as server:
+            ftp = server.connect()
+            self.assertEqual(ftp.sendcmd("PWD"), "257 The current directory is unknown.")
+            ftp.sendcmd("CWD 7.0/access2")
+            self.assertEqual(ftp.sendcmd("PWD"), '257 "/access2" is the current directory.')
+            listing(ftp)
+            with self.assertRaisesRegex(ftplib.error_temp, "^450"):
+                listing(ftp)
+            listing(ftp)
+            self.assertEqual(len(retrieve(ftp, "a/x.dat")), 40 * 256 // 2)
+            self.assertEqual(len(retrieve(ftp, "a/x.dat")), 40 * 256)
+            with self.assertRaisesRegex(ftplib.error_temp, "^421"):
+                ftp.sendcmd("DELE 7.1/safe")
+            self.assertTrue(os.path.exists(server.path("safe")))
+            ftp.close()
+
     def test_list_question_mark_replaces_blanks_in_names_only(self):
         with Server("--list-question-mark") as server:
             ftp = server.connect()
