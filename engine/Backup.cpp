@@ -6,35 +6,26 @@
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "fileaccess/Enumeration.h"
-#include "fileaccess/Navigation.h"
 
 namespace {
 
-// A walk that could not begin because the server cannot say where it stands finds nothing,
-// just like an empty tree; a backup of nothing would end as a success and drop the marker.
-bool serverCannotReportDirectory(OperationContext& context, const std::string& tree) {
-    return RemoteChDir(context.connection.get(), tree).empty();
-}
-
-// Lists both server trees into `files`. False when a walk was cut short: a backup made from
-// such a list would lack files and still end as a success.
+// Lists both server trees into `files`. False when a walk failed: a backup made from a
+// shorter list would lack files and still end as a success.
 bool enumerateServerTrees(OperationContext& context, CFileItemList& directories,
                           CFileItemList& files) {
     CFtpFileFind finder(context.connection.get(), 1);
     for (const char* name : kDataTrees) {
         const std::string tree = std::string(kRemoteRoot) + name;
-        const std::size_t before = files.GetCount();
         const int found = FindNormalFiles(kRemoteSearch, true, context.connection.get(), finder,
                                           tree, &directories, &files);
-        if (vlmFTPClient::debugAbove(1))
-            logMessage(formatString("Normal files found in %s:  %d\n", tree.c_str(), found));
-        if (static_cast<std::size_t>(found) != files.GetCount() - before ||
-            (found == 0 && serverCannotReportDirectory(context, tree))) {
+        if (found == kWalkFailed) {
             logMessage(formatString("doBackup: the listing of %s was cut short; nothing was "
                                     "copied, the local folder is unchanged\n",
                                     tree.c_str()));
             return false;
         }
+        if (vlmFTPClient::debugAbove(1))
+            logMessage(formatString("Normal files found in %s:  %d\n", tree.c_str(), found));
     }
     return true;
 }
@@ -47,7 +38,7 @@ int doBackup(OperationContext& context, std::string localFolder, CInternetSessio
     CFileItemList files;
     if (!resumeFromRecoveryFile(files, resume)) {
         if (!enumerateServerTrees(context, directories, files))
-            return RESULT_FTP_FAILED;
+            return RESULT_TRANSFER_FAILED;
         clearFileListing();
         reconnect(context, session);
         if (!createFileListing(files))

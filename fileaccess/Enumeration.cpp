@@ -1,5 +1,6 @@
 #include "fileaccess/Enumeration.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include "engine/oplog/OperationLog.h"
 #include "fileaccess/FtpWrappers.h"
 #include "fileaccess/Navigation.h"
+#include "platform/LastError.h"
 #include "platform/Sleep.h"
 
 namespace {
@@ -21,11 +23,42 @@ bool IsLocalRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+int WalkFailed(const char* what, const std::string& path, const std::string& reason) {
+    logMessage(formatString("FindNormalFiles: %s %s: %s\n", what, path.c_str(), reason.c_str()));
+    return kWalkFailed;
+}
+
+// Why the current directory could not be had after entering a directory.
+std::string NoCurrentDirectoryReason(int where, CFtpConnection* connection) {
+    if (where == kRemoteSearch)
+        return "PWD: " + connection->GetLastResponse();
+    return std::strerror(static_cast<int>(GetLastError()));
+}
+
+// A start that the server lists as a directory but reports back in another form cannot be
+// walked by the names the server will give; one it cannot list at all is no missing file.
+int LookUpRemoteStart(CFtpConnection* connection, const std::string& start,
+                      const std::string& current, bool& exists) {
+    bool isDirectory = false;
+    std::string failure;
+    const FindOutcome outcome = RemoteLookUp(connection, start, isDirectory, failure);
+    exists = outcome == FindOutcome::Found;
+    if (outcome == FindOutcome::Failed)
+        return WalkFailed("cannot look up", start, failure);
+    if (exists && isDirectory)
+        return WalkFailed("the server does not report in the form entered", start,
+                          "it says " + current);
+    return 0;
+}
+
 // A start path that did not come back as the current directory may still name one file.
 int TakeStartAsSingleFile(int where, CFtpConnection* connection, const std::string& start,
-                          CFileItemList* files) {
-    const bool exists =
-        where == kRemoteSearch ? RemoteFileExists(connection, start) : IsLocalRegularFile(start);
+                          const std::string& current, CFileItemList* files) {
+    bool exists = false;
+    if (where != kRemoteSearch)
+        exists = IsLocalRegularFile(start);
+    else if (LookUpRemoteStart(connection, start, current, exists) == kWalkFailed)
+        return kWalkFailed;
     if (!exists)
         return 0;
     if (vlmFTPClient::debugAbove(1))
@@ -41,11 +74,14 @@ bool StartListing(int where, CFileFind& finder, const std::string& directory) {
     return finder.FindFile(directory + (endsInSeparator ? "*.*" : "/*.*"), 0);
 }
 
-// Lists the directory we stand in; returns the number of normal files appended.
+// Lists the directory we stand in; returns the number of normal files appended, or
+// kWalkFailed when no listing could be had.
 int ListCurrentDirectory(int where, bool recurse, CFileFind& finder, const std::string& current,
                          CFileItemList* directories, CFileItemList* files) {
     int count = 0;
     bool more = StartListing(where, finder, current);
+    if (!more && finder.GetOutcome() == FindOutcome::Failed)
+        return WalkFailed("cannot list", current, finder.GetFailure());
     while (more) {
         more = finder.FindNextFile();
         if (finder.IsDots())
@@ -54,7 +90,7 @@ int ListCurrentDirectory(int where, bool recurse, CFileFind& finder, const std::
             const std::string path = finder.GetFilePath();
             if (vlmFTPClient::debugAbove(1))
                 logMessage(formatString("Found normal:\t\t%s\n", path.c_str()));
-            files->AddTail(std::make_unique<CFileItem>(path));
+            files->AddTail(std::make_unique<CFileItem>(path, finder.GetLength()));
             ++count;
         } else if (recurse) {
             const std::string path = finder.GetFilePath();
@@ -77,16 +113,21 @@ int WalkDirectories(int where, bool recurse, CFtpConnection* connection, CFileFi
             logMessage(formatString("Searching = %s\n", directory.c_str()));
         const std::string current = ChangeDirectory(where, connection, directory);
         if (current.empty())
-            return 0;
+            return WalkFailed("no current directory after entering", directory,
+                              NoCurrentDirectoryReason(where, connection));
         // Listing wherever we happened to stay would repeat that directory (and, through its
         // subdirectories, the whole walk) over and over.
         if (current != directory) {
             logMessage(formatString("Could not enter directory %s\n", directory.c_str()));
-            return 0;
+            return kWalkFailed;
         }
-        count += ListCurrentDirectory(where, recurse, finder, current, directories, files);
-        directories->GetNext(position);
+        const int listed =
+            ListCurrentDirectory(where, recurse, finder, current, directories, files);
         finder.Close();
+        if (listed == kWalkFailed)
+            return kWalkFailed;
+        count += listed;
+        directories->GetNext(position);
         if (where == kRemoteSearch)
             Sleep(0);
     }
@@ -99,9 +140,10 @@ int FindNormalFiles(int where, bool recurse, CFtpConnection* connection, CFileFi
                     std::string start, CFileItemList* directories, CFileItemList* files) {
     const std::string current = ChangeDirectory(where, connection, start);
     if (current.empty())
-        return 0;
+        return WalkFailed("no current directory after entering", start,
+                          NoCurrentDirectoryReason(where, connection));
     if (current != start)
-        return TakeStartAsSingleFile(where, connection, start, files);
+        return TakeStartAsSingleFile(where, connection, start, current, files);
     try {
         directories->AddTail(std::make_unique<CFileItem>(start));
     } catch (const std::bad_alloc&) {

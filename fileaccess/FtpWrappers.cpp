@@ -28,10 +28,21 @@ int RemotePutFile(CFtpConnection* connection, const std::string& local, const st
 }
 
 bool RemoteFileExists(CFtpConnection* connection, const std::string& path) {
+    bool isDirectory = false;
+    std::string failure;
+    return RemoteLookUp(connection, path, isDirectory, failure) == FindOutcome::Found;
+}
+
+FindOutcome RemoteLookUp(CFtpConnection* connection, const std::string& path, bool& isDirectory,
+                         std::string& failure) {
     CFtpFileFind finder(connection, 1);
-    const bool found = finder.FindFile(ServerPathForm(path), INTERNET_FLAG_RELOAD);
+    if (finder.FindFile(ServerPathForm(path), INTERNET_FLAG_RELOAD))
+        finder.FindNextFile();
+    const FindOutcome outcome = finder.GetOutcome();
+    isDirectory = finder.IsDirectory();
+    failure = finder.GetFailure();
     finder.Close();
-    return found;
+    return outcome;
 }
 
 int RemoteCreateEmptyFile(CFtpConnection* connection, const std::string& path) {

@@ -5,6 +5,7 @@
 
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
+#include "fileaccess/FtpWrappers.h"
 #include "fileaccess/Navigation.h"
 #include "fileaccess/PathLimit.h"
 #include "fileaccess/PathRoutines.h"
@@ -85,7 +86,8 @@ class RemoteTreeRemover {
             return false;
         }
         CFileItemList pending;
-        ListEntries(current, pending);
+        if (!ListEntries(current, pending))
+            return false;
         bool result = true;
         while (!pending.IsEmpty()) {
             const auto item = pending.RemoveHead();
@@ -99,8 +101,14 @@ class RemoteTreeRemover {
     }
 
     // Completes the listing before anything goes, so the finder is free for the levels below.
-    void ListEntries(const std::string& current, CFileItemList& pending) {
+    // False when no listing could be had.
+    bool ListEntries(const std::string& current, CFileItemList& pending) {
         bool more = m_finder.FindFile("*", INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT);
+        if (!more && m_finder.GetOutcome() == FindOutcome::Failed) {
+            logMessage(formatString("Unable to list %s: %s\n", current.c_str(),
+                                    m_finder.GetFailure().c_str()));
+            return false;
+        }
         while (more) {
             more = m_finder.FindNextFile();
             if (m_finder.IsDots())
@@ -111,6 +119,7 @@ class RemoteTreeRemover {
             pending.AddTail(std::make_unique<CFileItem>(path));
         }
         m_finder.Close();
+        return true;
     }
 
     bool RemovePendingEntry(const std::string& path, const std::string& current) {
@@ -133,4 +142,23 @@ class RemoteTreeRemover {
 bool RemoteDeleteTree(CFtpConnection* connection, std::string path) {
     RemoteTreeRemover remover(connection);
     return remover.RemovePath(path);
+}
+
+bool RemoteDeleteTreeFully(CFtpConnection* connection, const std::string& path) {
+    RemoteDeleteTree(connection, path);
+    bool isDirectory = false;
+    std::string failure;
+    switch (RemoteLookUp(connection, path, isDirectory, failure)) {
+    case FindOutcome::Empty:
+    case FindOutcome::Missing:
+        return true;
+    case FindOutcome::Failed:
+        logMessage(formatString("Cannot tell whether %s was removed: %s\n", path.c_str(),
+                                failure.c_str()));
+        return false;
+    case FindOutcome::Found:
+        break;
+    }
+    logMessage(formatString("%s is still on the server\n", path.c_str()));
+    return false;
 }

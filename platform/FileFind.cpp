@@ -39,8 +39,17 @@ std::uint64_t CFileFind::GetLength() const {
     return m_index >= 0 ? m_entries[static_cast<std::size_t>(m_index)].size : 0;
 }
 
-void CFileFind::SetResults(std::string root, std::vector<Entry> entries) {
+void CFileFind::SetResults(std::string root, std::vector<Entry> entries, FindOutcome nothing) {
     m_root = std::move(root);
     m_entries = std::move(entries);
     m_index = -1;
+    m_outcome = m_entries.empty() ? nothing : FindOutcome::Found;
+    m_failure.clear();
+}
+
+bool CFileFind::Fail(std::string reason) {
+    SetResults({}, {});
+    m_outcome = FindOutcome::Failed;
+    m_failure = std::move(reason);
+    return false;
 }

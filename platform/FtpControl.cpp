@@ -93,6 +93,7 @@ FtpReply FtpControl::readReply() {
     }
     switch (status) {
     case ReplyStatus::Complete:
+        m_lastReply = reply.text();
         return reply;
     case ReplyStatus::ConnectionClosed:
         die(ERROR_INTERNET_CONNECTION_ABORTED, "The server closed the connection");

@@ -26,6 +26,8 @@ class FtpControl {
     FtpControl& operator=(const FtpControl&) = delete;
 
     FtpReply command(const std::string& line);
+    // The text of the last reply the server sent, for the log when a step was refused.
+    const std::string& lastReply() const { return m_lastReply; }
 
     // RETR into fileFd. 0 on success, else the error code (errno for the local file).
     std::uint32_t retrieve(const std::string& remote, int fileFd);
@@ -75,4 +77,5 @@ class FtpControl {
     bool m_dead = false;
     std::uint32_t m_deadCode = 0;
     std::string m_deadText;
+    std::string m_lastReply;
 };

@@ -37,18 +37,19 @@ bool CFtpFileFind::FindFile(const std::string& pattern, std::uint32_t) {
     }
     std::string root = directory;
     if (root.empty() && !m_connection->GetCurrentDirectory(root))
-        return false;
+        return Fail("PWD: " + m_connection->GetLastResponse());
 
     std::vector<FtpListEntry> listed;
     if (!m_connection->List(directory, listed))
-        return false;
+        return Fail("LIST: " + m_connection->GetLastResponse());
     std::vector<Entry> entries;
     const bool wildcard = hasWildcards(name);
     for (auto& item : listed)
         if (wildcard ? MatchesPattern(item.name, name, false) : item.name == name)
             entries.push_back({std::move(item.name), item.isDirectory, item.size});
     const bool any = !entries.empty();
-    SetResults(std::move(root), std::move(entries));
+    SetResults(std::move(root), std::move(entries),
+               wildcard ? FindOutcome::Empty : FindOutcome::Missing);
     if (!any)
         SetLastError(ENOENT);
     return any;

@@ -211,6 +211,10 @@ bool CFtpConnection::List(const std::string& path, std::vector<FtpListEntry>& en
     return true;
 }
 
+std::string CFtpConnection::GetLastResponse() const {
+    return m_control->lastReply();
+}
+
 CInternetFile::CInternetFile(CFtpConnection& connection) : m_connection(&connection) {}
 
 CInternetFile::~CInternetFile() {

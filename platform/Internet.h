@@ -141,6 +141,9 @@ class CFtpConnection {
     // server refuses; throws like the other operations when the connection is lost.
     bool List(const std::string& path, std::vector<FtpListEntry>& entries);
 
+    // The text of the server's last reply, for the log when a step was refused.
+    std::string GetLastResponse() const;
+
     void Close();
 
   private:

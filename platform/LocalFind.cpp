@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -147,7 +148,10 @@ bool CFileFind::FindFile(const std::string& pattern, std::uint32_t) {
 
     DirHandle dir(opendir(directory.c_str()));
     if (!dir) {
-        SetLastError(errno);
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR)
+            Fail(directory + ": " + std::strerror(error));
+        SetLastError(static_cast<std::uint32_t>(error));
         return false;
     }
     std::vector<Entry> entries;

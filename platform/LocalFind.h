@@ -10,6 +10,11 @@
 //
 //   if (finder.FindFile("dir/*")) { bool more = true;
 //       while (more) { more = finder.FindNextFile(); ... use the current entry ... } }
+// What the last FindFile saw. Empty: the directory lists nothing that matches; Missing: no
+// such name; Failed: no listing could be had (refused, no data connection, no usable current
+// directory), which says nothing about what is there.
+enum class FindOutcome { Found, Empty, Missing, Failed };
+
 class CFileFind {
   public:
     CFileFind() = default;
@@ -30,6 +35,10 @@ class CFileFind {
     std::string GetFilePath() const;
     std::uint64_t GetLength() const;
 
+    FindOutcome GetOutcome() const { return m_outcome; }
+    // Why the last FindFile failed, for the log: the server's reply when it gave one.
+    const std::string& GetFailure() const { return m_failure; }
+
     // Every component of a local pattern matches regardless of letter case (backups made on
     // a case-insensitive file system).
     void SetIgnoreCase(bool ignoreCase) { m_ignoreCase = ignoreCase; }
@@ -40,8 +49,12 @@ class CFileFind {
         bool isDirectory = false;
         std::uint64_t size = 0;
     };
-    // Derived finders fill the results and the root that GetFilePath puts before a name.
-    void SetResults(std::string root, std::vector<Entry> entries);
+    // Derived finders fill the results and the root that GetFilePath puts before a name;
+    // `nothing` says what no entries mean.
+    void SetResults(std::string root, std::vector<Entry> entries,
+                    FindOutcome nothing = FindOutcome::Empty);
+    // Ends FindFile with false: nothing could be listed, for `reason`.
+    bool Fail(std::string reason);
 
     bool m_ignoreCase = false;
 
@@ -49,6 +62,8 @@ class CFileFind {
     std::string m_root;
     std::vector<Entry> m_entries;
     long m_index = -1;
+    FindOutcome m_outcome = FindOutcome::Empty;
+    std::string m_failure;
 };
 
 // Whether name matches a "*"/"?" pattern; "*.*" matches every name, as it did on the

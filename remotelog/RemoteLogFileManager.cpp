@@ -45,25 +45,33 @@ bool CRemoteLogFileManager::GetRemoteLogFiles(CFileItemList* files) {
             std::string pattern = kLogPatterns[index];
             if (pattern.empty())
                 break;
+            // Patterns skipped for want of the start directory would read as no log files.
             if (!connection->SetCurrentDirectory(startDirectory))
-                break;
+                throw ListingFailed("CWD " + startDirectory, connection->GetLastResponse());
             if (!EnterPatternDirectory(*connection, pattern))
                 continue;
             CFtpFileFind finder(connection.get(), 1);
             bool more = finder.FindFile(pattern, INTERNET_FLAG_RELOAD);
+            if (!more && finder.GetOutcome() == FindOutcome::Failed)
+                throw ListingFailed(kLogPatterns[index], finder.GetFailure());
             while (more) {
                 more = finder.FindNextFile();
                 if (finder.IsDirectory())
                     continue;
                 const std::string path = formatString("%s", finder.GetFilePath().c_str());
                 logMessage(path + "\n");
-                std::unique_ptr<CFileItem> item(new (std::nothrow) CFileItem(path));
+                std::unique_ptr<CFileItem> item(new (std::nothrow)
+                                                    CFileItem(path, finder.GetLength()));
                 if (!item)
                     throw _failobj{};
                 files->AddTail(std::move(item));
             }
             finder.Close();
         }
+    } catch (const ListingFailed& failed) {
+        logMessage(formatString("CRemoteLogFileManager::GetRemoteLogFiles: cannot list %s: %s\n",
+                                failed.what.c_str(), failed.reply.c_str()));
+        result = false;
     } catch (const CInternetException& exception) {
         std::string text = exception.GetErrorMessage();
         if (text.size() > kExceptionTextLimit)
@@ -84,7 +92,8 @@ bool CRemoteLogFileManager::GetRemoteLogFiles(CFileItemList* files) {
 bool CRemoteLogFileManager::EnterPatternDirectory(CFtpConnection& connection,
                                                   std::string& pattern) {
     std::string prefix;
-    connection.GetCurrentDirectory(prefix);
+    if (!connection.GetCurrentDirectory(prefix))
+        throw ListingFailed("PWD before " + pattern, connection.GetLastResponse());
     for (;;) {
         const std::size_t cut = pattern.find_first_of("/\\");
         if (cut == std::string::npos)
@@ -104,7 +113,8 @@ bool CRemoteLogFileManager::EnterPatternDirectory(CFtpConnection& connection,
             logMessage(formatString("Could not find directory %s\n", directory.c_str()));
             return false;
         }
-        connection.GetCurrentDirectory(prefix);
+        if (!connection.GetCurrentDirectory(prefix))
+            throw ListingFailed("PWD in " + directory, connection.GetLastResponse());
         prefix += m_login.separator;
     }
 }

@@ -186,7 +186,7 @@ TEST(Backup, AListingCutShortCopiesNothing) {
 
     const RunResult run = harness.run(Backup, server.hostEntry());
 
-    EXPECT_EQ(run.exitCode, static_cast<std::uint32_t>(RESULT_FTP_FAILED));
+    EXPECT_EQ(run.exitCode, static_cast<std::uint32_t>(RESULT_TRANSFER_FAILED));
     EXPECT_NE(harness.log().find("doBackup: the listing of 7.0/access2 was cut short"),
               std::string::npos);
     EXPECT_FALSE(fs::exists(harness.listingFile()));

@@ -100,13 +100,14 @@ TEST_F(RemoteSearch, StartPathInAnotherFormIsLookedUpAsOneFile) {
         std::string start;
         int count;
     };
-    // A directory in another form is not walked; the server's answer to the lookup of its
-    // name decides whether that one path is taken.
+    // A directory in another form is not walked, nor taken for a file: its files would be
+    // missing from a list that looks whole. The lookup of a name decides for a file.
     const std::vector<Row> rows = {
-        {"7.0/access2/f1", 1},     {"7.0/access2/missing", 0},
-        {"/7.0/access2", 0},       // "7.0" is no release component there
-        {"7.0/access2/", 1},       // reported without the separator
-        {"7.0\\access2\\dirA", 1}, // reported with "/"
+        {"7.0/access2/f1", 1},
+        {"7.0/access2/missing", 0},
+        {"/7.0/access2", kWalkFailed},       // "/7.0" lists as refused: no telling what is there
+        {"7.0/access2/", kWalkFailed},       // reported without the separator
+        {"7.0\\access2\\dirA", kWalkFailed}, // reported with "/"
     };
     for (const auto& row : rows) {
         CFileItemList directories;
@@ -117,7 +118,7 @@ TEST_F(RemoteSearch, StartPathInAnotherFormIsLookedUpAsOneFile) {
                   row.count)
             << row.start;
         const auto expected =
-            row.count ? std::vector<std::string>{row.start} : std::vector<std::string>{};
+            row.count == 1 ? std::vector<std::string>{row.start} : std::vector<std::string>{};
         EXPECT_EQ(pathsOf(files), expected) << row.start;
         EXPECT_TRUE(directories.IsEmpty()) << row.start;
     }
@@ -146,7 +147,7 @@ TEST_F(RemoteSearch, DirectoryThatCannotBeEnteredStopsTheWalk) {
     // Stored with a blank in place of "?", the name no longer leads anywhere.
     serverFile("access2/dirA/odd?name/inside");
     LogCapture log(0);
-    EXPECT_EQ(find(true, "7.0/access2"), 0);
+    EXPECT_EQ(find(true, "7.0/access2"), kWalkFailed);
     EXPECT_EQ(log.text(), "Could not enter directory 7.0/access2/dirA/odd name\n");
     EXPECT_LT(m_files.GetCount(), 10u);
 }
