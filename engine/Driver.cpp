@@ -12,6 +12,7 @@
 
 #include "engine/Connection.h"
 #include "engine/Operations.h"
+#include "engine/PathDialect.h"
 #include "engine/RecoveryFiles.h"
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
@@ -64,16 +65,45 @@ void logLine(const std::string& text) {
     logMessage(engine.messageBuffer);
 }
 
+// RESULT_OK when the server lists the marker, `missing` when it lists no such file. A lookup
+// that failed says nothing about the marker: a communication problem.
+std::uint32_t lookForSafeMarker(OperationContext& context, std::uint32_t missing) {
+    bool isDirectory = false;
+    std::string failure;
+    switch (RemoteLookUp(context.connection.get(), kSafeMarker, isDirectory, failure)) {
+    case FindOutcome::Found:
+        return RESULT_OK;
+    case FindOutcome::Failed:
+        logMessage(
+            formatString("runOperation: cannot look for %s: %s\n", kSafeMarker, failure.c_str()));
+        return RESULT_TRANSFER_FAILED;
+    case FindOutcome::Empty:
+    case FindOutcome::Missing:
+        break;
+    }
+    return missing;
+}
+
+// Backup and restore find their trees by the names the server reports; a server that names
+// them otherwise would have a backup miss files and a restore write to the wrong places.
+std::uint32_t checkServerForTrees(OperationContext& context, std::uint32_t missingMarker) {
+    const std::uint32_t marker = lookForSafeMarker(context, missingMarker);
+    if (marker != RESULT_OK)
+        return marker;
+    return serverFollowsPathDialect(context.connection.get()) ? RESULT_OK : RESULT_TRANSFER_FAILED;
+}
+
 std::uint32_t dispatch(OperationContext& context, const std::string& folder,
                        CInternetSession& session) {
     switch (context.operation) {
     case Backup:
-        if (!RemoteFileExists(context.connection.get(), kSafeMarker))
-            return RESULT_BACKUP_NOT_INITIATED;
+        if (const std::uint32_t refused = checkServerForTrees(context, RESULT_BACKUP_NOT_INITIATED))
+            return refused;
         return static_cast<std::uint32_t>(doBackup(context, folder, session, context.resume));
     case Restore:
-        if (!RemoteFileExists(context.connection.get(), kSafeMarker))
-            return RESULT_RESTORE_NOT_INITIATED;
+        if (const std::uint32_t refused =
+                checkServerForTrees(context, RESULT_RESTORE_NOT_INITIATED))
+            return refused;
         if (!checkBackupFolder())
             return RESULT_INVALID_BACKUP;
         if (RemoteCreateEmptyFile(context.connection.get(), kRestoreMarker) == 1)
@@ -86,16 +116,31 @@ std::uint32_t dispatch(OperationContext& context, const std::string& folder,
     }
 }
 
-void removeMarkers(OperationContext& context, CInternetSession& session, std::uint32_t result) {
+// A marker that stays tells the server the run has not ended: the run has not succeeded.
+bool removeMarker(OperationContext& context, const char* marker) {
+    if (RemoteDeleteTreeFully(context.connection.get(), marker))
+        return true;
+    logMessage(formatString("runOperation: the marker %s could not be removed; the run has not "
+                            "completed\n",
+                            marker));
+    return false;
+}
+
+// The run's result once the markers are dealt with.
+std::uint32_t removeMarkers(OperationContext& context, CInternetSession& session,
+                            std::uint32_t result) {
     const bool backupOrRestore = context.operation == Backup || context.operation == Restore;
     if (result == RESULT_OK && backupOrRestore) {
         reconnect(context, session);
-        RemoteDeleteTree(context.connection.get(), kSafeMarker);
-        if (context.operation == Restore)
-            RemoteDeleteTree(context.connection.get(), kRestoreMarker);
+        // "safe" goes last: while it stays, the server knows the run has not ended.
+        if (context.operation == Restore && !removeMarker(context, kRestoreMarker))
+            return RESULT_TRANSFER_FAILED;
+        if (!removeMarker(context, kSafeMarker))
+            return RESULT_TRANSFER_FAILED;
     } else if (result == RESULT_INVALID_BACKUP && context.operation == Restore) {
         RemoteDeleteTree(context.connection.get(), kRestoreMarker);
     }
+    return result;
 }
 
 // The result for an exception the FTP layer did not raise: its system error number when it
@@ -154,9 +199,9 @@ std::uint32_t attemptOperation(OperationContext& context, const std::string& fol
             logLine(
                 formatString("Attempting connection to %s\n", vlmFTPClient::state().host.c_str()));
         openConnection(context, session);
-        const std::uint32_t result = dispatch(context, folder, session);
+        std::uint32_t result = dispatch(context, folder, session);
         if (result != RESULT_UNKNOWN_OPERATION)
-            removeMarkers(context, session, result);
+            result = removeMarkers(context, session, result);
         closeConnection(context);
         return result;
     } catch (const CInternetException& error) {

@@ -91,9 +91,19 @@ bool enumerateLocalTrees(OperationContext& context, const std::string& localFold
     return true;
 }
 
-void deleteServerTrees(OperationContext& context) {
-    for (const char* name : kDataTrees)
-        RemoteDeleteTree(context.connection.get(), std::string(kRemoteRoot) + name);
+// Uploading beside what could not be deleted would mix stale files into the restored trees,
+// and a resumed upload never deletes again: the run stops here and a fresh run redoes it all.
+bool deleteServerTrees(OperationContext& context) {
+    for (const char* name : kDataTrees) {
+        const std::string tree = std::string(kRemoteRoot) + name;
+        if (!RemoteDeleteTreeFully(context.connection.get(), tree)) {
+            logMessage(formatString("doRestore: %s could not be deleted completely; nothing was "
+                                    "uploaded. Run the restore again once the server allows it\n",
+                                    tree.c_str()));
+            return false;
+        }
+    }
+    return true;
 }
 
 // The list of a fresh restore, checked before anything on the server is deleted.
@@ -129,7 +139,8 @@ int doRestore(OperationContext& context, std::string localFolder, CInternetSessi
     } else {
         if (!prepareFreshList(context, localFolder, directories, files))
             return RESULT_INVALID_BACKUP;
-        deleteServerTrees(context);
+        if (!deleteServerTrees(context))
+            return RESULT_TRANSFER_FAILED;
     }
 
     const std::size_t count = files.GetCount();

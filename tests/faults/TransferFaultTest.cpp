@@ -87,10 +87,11 @@ int fileAt(At at, int count) {
 }
 
 // The PWDs a run has sent before it asks where it stands for `file`, on the tree of ten
-// mailbox files: a backup walks its trees with ten (one per directory visit) and starts its
-// loop at "/"; a restore deletes the server's trees with ten.
+// mailbox files: one checks the server's path dialect; then a backup walks its trees with ten
+// (one per directory visit) and starts its loop at "/"; a restore deletes the server's trees
+// with ten.
 int pwdsBefore(Op op, int file) {
-    return (op == Op::Backup ? 11 : 10) + file - 1;
+    return 1 + (op == Op::Backup ? 11 : 10) + file - 1;
 }
 
 std::vector<std::string> switchesFor(const Scenario& scenario, Fault fault, At at, int file) {
