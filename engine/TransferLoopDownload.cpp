@@ -1,5 +1,8 @@
 #include <cerrno>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/Connection.h"
 #include "engine/Operations.h"
 #include "engine/TransferLoop.h"
@@ -31,6 +34,22 @@ bool refuseOutsideFolder(const std::string& remotePath, const std::string& local
     logMessage(formatString("getNormalFiles: %s would be stored outside the local folder\n",
                             remotePath.c_str()));
     SetLastError(EINVAL);
+    return true;
+}
+
+// A server can end a transfer with 226 before it has sent the whole file. A log file may have
+// grown since it was listed, so only fewer bytes than listed tell of a short transfer.
+bool receivedShort(const CFileItem& file, const std::string& localPath) {
+    const auto listed = file.GetListedSize();
+    struct stat status {};
+    if (!listed || ::stat(localPath.c_str(), &status) != 0 ||
+        static_cast<std::uint64_t>(status.st_size) >= *listed)
+        return false;
+    logMessage(formatString("getNormalFiles: %s came with %lld of the %llu bytes listed\n",
+                            file.GetPath().c_str(), static_cast<long long>(status.st_size),
+                            static_cast<unsigned long long>(*listed)));
+    ::unlink(localPath.c_str());
+    SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
     return true;
 }
 
@@ -68,6 +87,8 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
         }
         const int result = RemoteGetFile(context.connection.get(), remotePath, localPath);
         statistics.endFile();
+        if (result == 0 && receivedShort(file, localPath))
+            return failedTransferResult("getNormalFiles");
         if (result != 0) {
             // Without its folder the download fails with "no such file"; the folder's own
             // error is the one that tells the administrator what to fix.
