@@ -52,7 +52,7 @@ bool serverFollowsPathDialect(CFtpConnection* connection) {
     const FindOutcome marker = RemoteLookUp(connection, kMarkerName, isDirectory, failure);
     if (marker == FindOutcome::Found && !isDirectory)
         return true;
-    return refuseDialect(std::string(kProbeRoot) + " and " + kSafeMarker + " name one directory",
+    return refuseDialect(std::string("looking for ") + kSafeMarker + " as " + kMarkerName,
                          marker == FindOutcome::Failed ? failure
                                                        : "no " + std::string(kMarkerName));
 }

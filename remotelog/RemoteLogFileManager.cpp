@@ -47,13 +47,15 @@ bool CRemoteLogFileManager::GetRemoteLogFiles(CFileItemList* files) {
                 break;
             // Patterns skipped for want of the start directory would read as no log files.
             if (!connection->SetCurrentDirectory(startDirectory))
-                throw ListingFailed("CWD " + startDirectory, connection->GetLastResponse());
+                throw ListingFailed("cannot return to " + startDirectory,
+                                    connection->GetLastResponse());
             if (!EnterPatternDirectory(*connection, pattern))
                 continue;
             CFtpFileFind finder(connection.get(), 1);
             bool more = finder.FindFile(pattern, INTERNET_FLAG_RELOAD);
             if (!more && finder.GetOutcome() == FindOutcome::Failed)
-                throw ListingFailed(kLogPatterns[index], finder.GetFailure());
+                throw ListingFailed(std::string("cannot list ") + kLogPatterns[index],
+                                    finder.GetFailure());
             while (more) {
                 more = finder.FindNextFile();
                 if (finder.IsDirectory())
@@ -69,7 +71,7 @@ bool CRemoteLogFileManager::GetRemoteLogFiles(CFileItemList* files) {
             finder.Close();
         }
     } catch (const ListingFailed& failed) {
-        logMessage(formatString("CRemoteLogFileManager::GetRemoteLogFiles: cannot list %s: %s\n",
+        logMessage(formatString("CRemoteLogFileManager::GetRemoteLogFiles: %s: %s\n",
                                 failed.what.c_str(), failed.reply.c_str()));
         result = false;
     } catch (const CInternetException& exception) {
@@ -93,7 +95,7 @@ bool CRemoteLogFileManager::EnterPatternDirectory(CFtpConnection& connection,
                                                   std::string& pattern) {
     std::string prefix;
     if (!connection.GetCurrentDirectory(prefix))
-        throw ListingFailed("PWD before " + pattern, connection.GetLastResponse());
+        throw ListingFailed("no current directory before " + pattern, connection.GetLastResponse());
     for (;;) {
         const std::size_t cut = pattern.find_first_of("/\\");
         if (cut == std::string::npos)
@@ -114,7 +116,8 @@ bool CRemoteLogFileManager::EnterPatternDirectory(CFtpConnection& connection,
             return false;
         }
         if (!connection.GetCurrentDirectory(prefix))
-            throw ListingFailed("PWD in " + directory, connection.GetLastResponse());
+            throw ListingFailed("no current directory in " + directory,
+                                connection.GetLastResponse());
         prefix += m_login.separator;
     }
 }
