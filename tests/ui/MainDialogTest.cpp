@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -249,14 +250,20 @@ TEST_F(MainDialog, AboutComesFromTheContextMenuAndF1) {
     EXPECT_EQ(dialog.contextMenuPolicy(), Qt::ActionsContextMenu);
 
     QString title;
+    QStringList lines;
     whenModalOpens<CAboutDialog>([&](CAboutDialog& box) {
         title = box.windowTitle();
+        for (const QLabel* label : box.findChildren<QLabel*>())
+            lines << label->text();
         saveScreenshot(box, QStringLiteral("about-box"));
         box.accept();
     });
     QTest::keyClick(&dialog, Qt::Key_F1);
 
     EXPECT_EQ(title, "About Velmora Backup/Restore Utility");
+    // The same version as qel --version and the log, not a longer form of its own.
+    EXPECT_TRUE(lines.contains(QStringLiteral("Version : ") + vlmFTPClient::kToolVersion))
+        << lines.join('|').toStdString();
 }
 
 } // namespace
