@@ -44,6 +44,9 @@ TEST_F(MainDialog, FirstStartSelectsBackupWithEmptyFieldsAndCreatesTheKeyEmpty) 
     EXPECT_TRUE(child<QLineEdit>(dialog, "hostEdit").text().isEmpty());
     EXPECT_TRUE(fs::is_directory(registryKeyPath()));
     EXPECT_TRUE(fs::is_empty(registryKeyPath()));
+    // As a user fills it in for the demo of the README.
+    fill(dialog, "backupRadio", QStringLiteral("/tmp/velmora-demo/backup"),
+         QStringLiteral("127.0.0.1:40123"));
     saveScreenshot(dialog, QStringLiteral("main-dialog"));
 }
 
