@@ -13,7 +13,7 @@ if [ "${1:-}" != demo ]; then
     packages+=(
         libgtest-dev libgmock-dev
         clang libclang-rt-14-dev
-        dpkg-dev lintian man-db
+        dpkg-dev file lintian man-db
     )
 fi
 
