@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; does nothing when all are there.
+# Installs the Debian packages a job needs; does nothing when all are there.
+#   install-deps.sh demo   what tools/run-demo.sh needs: build both programs, run the demo server
+#   install-deps.sh        that, and what the tests and the packaging check need
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config dpkg-dev
-    libgtest-dev libgmock-dev
+    cmake ninja-build g++ pkg-config
     qt6-base-dev
     python3-pyftpdlib
-    clang libclang-rt-14-dev
 )
+if [ "${1:-}" != demo ]; then
+    packages+=(
+        libgtest-dev libgmock-dev
+        clang libclang-rt-14-dev
+        dpkg-dev file lintian man-db
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

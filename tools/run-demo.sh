@@ -9,7 +9,7 @@ server_root=$demo/server
 folder=$demo/backup
 build=build/release
 
-bash tools/install-deps.sh
+bash tools/install-deps.sh demo
 
 echo "== Building (release) in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_TESTS=OFF >/dev/null

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "engine/oplog/ToolVersion.h"
 #include "ui/AppIcon.h"
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
@@ -15,7 +16,8 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(appIcon().pixmap(32, 32));
     icon->setAlignment(Qt::AlignTop);
 
-    auto* version = new QLabel(QStringLiteral("Version : 2.0.55.00"), this);
+    auto* version = new QLabel(
+        QStringLiteral("Version : ") + QString::fromLatin1(vlmFTPClient::kToolVersion), this);
     auto* purpose = new QLabel(
         QStringLiteral("Backs up, restores and collects the log files of a Velmora server."), this);
     auto* texts = new QVBoxLayout;

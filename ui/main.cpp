@@ -1,12 +1,13 @@
 #include <QApplication>
 
+#include "engine/oplog/ToolVersion.h"
 #include "ui/AppIcon.h"
 #include "ui/QelApp.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("k7_qel"));
-    QApplication::setApplicationVersion(QStringLiteral("2.0.55"));
+    QApplication::setApplicationVersion(QString::fromLatin1(vlmFTPClient::kToolVersion));
     QGuiApplication::setDesktopFileName(QStringLiteral("k7_qel"));
     QApplication::setWindowIcon(appIcon());
 

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/oplog/ToolVersion.h"
+
 class CProgressCtrl;
 
 // Module state of the engine: one set per process, owned by the worker thread while it runs.
 namespace vlmFTPClient {
-
-inline constexpr const char* kToolVersion = "2.0.55";
 
 struct State {
     std::string password = "ulm D-XI";

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the README's main-job command without a display and checks that the backup landed,
-# then builds the .deb, unpacks it into a scratch root and runs the installed qel.
+# then builds the two .deb packages, checks them with lintian, unpacks them into a scratch
+# root and runs the installed qel and man.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -33,20 +34,39 @@ check "the data landed" test -s "$scratch/demo/backup/ST/SYSDIR.DAT"
 check "no recovery file is left" test ! -e "$scratch/demo/backup/k7.bad"
 check "the demo server was stopped" test ! -e "$scratch/demo/server.state/pid"
 
-echo "== the Debian package"
+echo "== the Debian packages"
+version=$(sed -n 's/^project(k7_qel VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 (cd build/release && cpack -G DEB >"$scratch/cpack.log" 2>&1) || cat "$scratch/cpack.log" >&2
-deb=$(find build/release -maxdepth 1 -name 'velmora-qel_*.deb' | head -n 1)
-check "cpack built a package" test -n "$deb"
-if [ -n "$deb" ]; then
-    dpkg -x "$deb" "$scratch/root"
-    check "the installed qel runs" sh -c "'$scratch/root/usr/bin/qel' --version | grep -q 2.0.55"
-    check "k7_qel is installed" test -x "$scratch/root/usr/bin/k7_qel"
-    check "the man page is installed" test -f "$scratch/root/usr/share/man/man1/qel.1"
-    check "the desktop entry is installed" \
-        test -f "$scratch/root/usr/share/applications/k7_qel.desktop"
-    check "the icon is installed" \
-        test -f "$scratch/root/usr/share/icons/hicolor/scalable/apps/k7_qel.svg"
-fi
+arch=$(dpkg --print-architecture)
+cli_deb=build/release/velmora-qel_${version}_$arch.deb
+gui_deb=build/release/velmora-qel-gui_${version}_$arch.deb
+check "cpack built velmora-qel $version" test -f "$cli_deb"
+check "cpack built velmora-qel-gui $version" test -f "$gui_deb"
+if [ -f "$cli_deb" ] && [ -f "$gui_deb" ]; then
+    # Errors and warnings fail; notes (I:) and overrides do not.
+    lintian_status=0
+    lintian --fail-on error,warning "$cli_deb" "$gui_deb" >"$scratch/lintian.log" 2>&1 ||
+        lintian_status=$?
+    cat "$scratch/lintian.log"
+    check "lintian finds no error or warning" test "$lintian_status" -eq 0
+    check "the command line needs no Qt" sh -c "! dpkg-deb -f '$cli_deb' Depends | grep -q qt"
+    check "the desktop program needs the command line" \
+        sh -c "dpkg-deb -f '$gui_deb' Depends | grep -q 'velmora-qel (= $version)'"
 
+    root=$scratch/root
+    dpkg -x "$cli_deb" "$root"
+    dpkg -x "$gui_deb" "$root"
+    check "the installed qel says $version" \
+        sh -c "test \"\$('$root/usr/bin/qel' --version)\" = 'qel $version'"
+    check "k7_qel is installed" test -x "$root/usr/bin/k7_qel"
+    for page in qel k7_qel; do
+        check "man -l reads the $page page" \
+            sh -c "MANWIDTH=80 man -l '$root/usr/share/man/man1/$page.1.gz' | grep -q '$page $version'"
+    done
+    check "the desktop entry is installed" \
+        test -f "$root/usr/share/applications/k7_qel.desktop"
+    check "the icon is installed" \
+        test -f "$root/usr/share/icons/hicolor/scalable/apps/k7_qel.svg"
+fi
 echo "packaging: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

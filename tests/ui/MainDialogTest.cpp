@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -43,6 +44,9 @@ TEST_F(MainDialog, FirstStartSelectsBackupWithEmptyFieldsAndCreatesTheKeyEmpty) 
     EXPECT_TRUE(child<QLineEdit>(dialog, "hostEdit").text().isEmpty());
     EXPECT_TRUE(fs::is_directory(registryKeyPath()));
     EXPECT_TRUE(fs::is_empty(registryKeyPath()));
+    // As a user fills it in for the demo of the README.
+    fill(dialog, "backupRadio", QStringLiteral("/tmp/velmora-demo/backup"),
+         QStringLiteral("127.0.0.1:40123"));
     saveScreenshot(dialog, QStringLiteral("main-dialog"));
 }
 
@@ -249,14 +253,20 @@ TEST_F(MainDialog, AboutComesFromTheContextMenuAndF1) {
     EXPECT_EQ(dialog.contextMenuPolicy(), Qt::ActionsContextMenu);
 
     QString title;
+    QStringList lines;
     whenModalOpens<CAboutDialog>([&](CAboutDialog& box) {
         title = box.windowTitle();
+        for (const QLabel* label : box.findChildren<QLabel*>())
+            lines << label->text();
         saveScreenshot(box, QStringLiteral("about-box"));
         box.accept();
     });
     QTest::keyClick(&dialog, Qt::Key_F1);
 
     EXPECT_EQ(title, "About Velmora Backup/Restore Utility");
+    // The same version as qel --version and the log, not a longer form of its own.
+    EXPECT_TRUE(lines.contains(QStringLiteral("Version : ") + vlmFTPClient::kToolVersion))
+        << lines.join('|').toStdString();
 }
 
 } // namespace

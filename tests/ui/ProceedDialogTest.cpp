@@ -1,6 +1,5 @@
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -82,11 +81,18 @@ TEST_F(ProgressDialog, AsksToResumeOnlyWhenOperationHostAndFolderMatchExactly) {
                 writeRecoveryFile(c.fileCode, c.fileHost, c.fileFolder);
             boxes.shown.clear();
             boxes.answers = {answer};
+            if (c.asked && answer == MessageBoxes::Answer::No)
+                boxes.onShow = [](QWidget* parent, const ShownMessage& message) {
+                    if (message.icon == MessageBoxes::Icon::Question)
+                        saveMessageBoxScreenshot(parent, message,
+                                                 QStringLiteral("resume-question"));
+                };
 
             CProceedDialog dialog;
             dialog.setOperationParameters(Restore, QString::fromStdString(folderText),
                                           QString::fromStdString(host), 0);
             runProceedDialog(dialog);
+            boxes.onShow = nullptr;
 
             const bool asked = boxes.shown.size() == 2;
             EXPECT_EQ(asked, c.asked);
@@ -141,12 +147,11 @@ TEST_F(ProgressDialog, ReportsEveryExitCodeWithItsMessage) {
         CProceedDialog dialog;
         dialog.setOperationParameters(c.operation, QString::fromStdString(folderText),
                                       QString::fromStdString(host), 0);
-        if (c.code == 0 && c.operation == Backup)
-            boxes.onShow = [](QWidget* parent, const ShownMessage& message) {
-                auto box = makeMessageBox(parent, message.text, message.caption, message.icon,
-                                          message.buttons);
-                box->show();
-                saveScreenshot(*box, QStringLiteral("result-box"));
+        if (c.operation == Backup && (c.code == 0 || c.code == 10))
+            boxes.onShow = [&c](QWidget* parent, const ShownMessage& message) {
+                saveMessageBoxScreenshot(parent, message,
+                                         c.code == 0 ? QStringLiteral("result-box")
+                                                     : QStringLiteral("error-box"));
             };
 
         dialog.showResult(c.code);

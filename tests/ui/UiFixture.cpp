@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -103,4 +104,10 @@ void saveScreenshot(QWidget& widget, const QString& name) {
     ASSERT_TRUE(directory.mkpath(QStringLiteral(".")));
     const QString file = directory.filePath(name + QStringLiteral(".png"));
     EXPECT_TRUE(widget.grab().save(file)) << file.toStdString();
+}
+
+void saveMessageBoxScreenshot(QWidget* parent, const ShownMessage& message, const QString& name) {
+    auto box = makeMessageBox(parent, message.text, message.caption, message.icon, message.buttons);
+    box->show();
+    saveScreenshot(*box, name);
 }

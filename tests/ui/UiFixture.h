@@ -84,6 +84,8 @@ int runProceedDialog(CProceedDialog& dialog);
 
 // Saves the widget's image as <build>/screenshots/<name>.png.
 void saveScreenshot(QWidget& widget, const QString& name);
+// The real box the program would show for the message, saved like saveScreenshot.
+void saveMessageBoxScreenshot(QWidget* parent, const ShownMessage& message, const QString& name);
 
 template <class T> T& child(QWidget& parent, const char* name) {
     T* found = parent.findChild<T*>(QString::fromLatin1(name));
