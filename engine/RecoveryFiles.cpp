@@ -5,6 +5,7 @@
 #include <climits>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/RecordFile.h"
@@ -49,8 +50,12 @@ bool putPaths(recordfile::Writer& writer, CFileItemList& files, std::int32_t wid
     return true;
 }
 
-// False (with the last error set) when the file is there and cannot be removed.
+// False (with the last error set) when the file is there and cannot be removed. Looked for
+// first: on a read-only file system unlinking a missing file fails too.
 bool removeIfPresent(const std::filesystem::path& file) {
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) != 0 && errno == ENOENT)
+        return true;
     if (::unlink(file.c_str()) == 0 || errno == ENOENT)
         return true;
     SetLastError(static_cast<std::uint32_t>(errno));

@@ -121,7 +121,8 @@ void JoinPath(std::string& result, char separator, std::initializer_list<std::st
         result = *piece;
         endsInSeparator = StripTrailingSeparators(result);
         const bool readMore = !piece->empty();
-        for (++piece; readMore && piece != pieces.end(); ++piece) {
+        // An empty piece is the terminator: it and whatever follows it are not joined.
+        for (++piece; readMore && piece != pieces.end() && !piece->empty(); ++piece) {
             std::string next = *piece;
             StripLeadingSeparator(next);
             endsInSeparator = StripTrailingSeparators(next);

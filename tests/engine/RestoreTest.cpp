@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include "OperationHarness.h"
 #include "platform/LastError.h"
@@ -297,4 +298,24 @@ TEST(Restore, AResumeNamingFilesOutsideTheFolderIsRefused) {
     EXPECT_NE(harness.log().find("the recovery file names files outside the local folder"),
               std::string::npos);
     EXPECT_EQ(serverData(server.root()), before);
+}
+
+TEST(Restore, FromAReadOnlyFolderLogsNoFailure) {
+    FtpTestServer server;
+    makeNumberedTree(server.root(), 6, 1);
+    OperationHarness harness;
+    if (::mount("tmpfs", harness.folder().c_str(), "tmpfs", 0, "size=8m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    struct Unmount {
+        fs::path point;
+        ~Unmount() { ::umount2(point.c_str(), MNT_DETACH); }
+    } unmount{harness.folder()};
+    backUp(harness, server);
+    ASSERT_EQ(::mount(nullptr, harness.folder().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+              0);
+
+    const RunResult run = harness.run(Restore, server.hostEntry());
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(linesStartingWith(harness.log(), "FAIL"), std::vector<std::string>{});
 }

@@ -163,10 +163,11 @@ TEST(PathRoutines, JoinPath) {
         {Joined('/', {"a/", "/b/", "\\c"}), "a/b/c"},
         {Joined('/', {"a", "b\\\\"}), "a/b/"},
         {Joined('\\', {"a", "b/"}), "a\\b\\"},
-        // An empty piece is appended with its separator and ends the list.
-        {Joined('/', {"a", "", "b"}), "a/"},
-        {Joined('/', {"a", "b", ""}), "a/b/"},
-        // So is a piece that only held separators.
+        // An empty piece ends the list and adds nothing.
+        {Joined('/', {"a", "", "b"}), "a"},
+        {Joined('/', {"a", "b", ""}), "a/b"},
+        {Joined('/', {"a/", "", "b"}), "a/"},
+        // A piece that only held separators is appended with its separator and ends the list.
         {Joined('/', {"a", "/", "b"}), "a/"},
         {Joined('/', {"a/", "//", "b"}), "a//"},
         // An empty first piece reads nothing further; a root first piece does.
