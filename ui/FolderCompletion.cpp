@@ -50,20 +50,24 @@ std::optional<FolderCompletion> completeFolderName(const QString& text, const QS
     const QString typedPart = text.mid(slash + 1);
     if (typedPart.isEmpty())
         return std::nullopt;
-    const QString folderPart = text.left(slash + 1);
 
     const auto found = uniqueFolderStartingWith(folder, typedPart);
     if (!found)
         return std::nullopt;
 
-    const QString added = capitalisedCompletion(typedPart, *found).mid(typedPart.size());
+    // Only ever appended: what was typed stays as typed. On a case-sensitive file system the
+    // offered spelling may name no folder; the rest of the real name then serves, provided the
+    // typed letters agree with it.
     const QDir parent(folder);
+    QString added = capitalisedCompletion(typedPart, *found).mid(typedPart.size());
+    if (!sameFolder(parent.absoluteFilePath(typedPart + added), parent.absoluteFilePath(*found))) {
+        if (!found->startsWith(typedPart))
+            return std::nullopt;
+        added = found->mid(typedPart.size());
+    }
     FolderCompletion completion;
+    completion.text = text + added;
     completion.selectionStart = text.size();
     completion.selectionLength = added.size();
-    if (sameFolder(parent.absoluteFilePath(typedPart + added), parent.absoluteFilePath(*found)))
-        completion.text = text + added;
-    else
-        completion.text = folderPart + *found;
     return completion;
 }

@@ -16,6 +16,7 @@ struct FolderCompletion {
 };
 
 // Completes the last component of `text` when exactly one folder in `folder` (where that
-// component lies) starts with it. The offered spelling is used only when it still names that
-// folder; on a case-sensitive file system the folder's real name takes its place.
+// component lies) starts with it, by appending to it. The offered spelling is used only when
+// it still names that folder, else the rest of the real name; nothing is offered when the
+// typed letters disagree in case with the only folder of a case-sensitive file system.
 std::optional<FolderCompletion> completeFolderName(const QString& text, const QString& folder);

@@ -96,10 +96,14 @@ TEST_F(FolderPicker, CompletesAUniqueFolderWhileTyping) {
     const std::vector<Case> cases = {
         {"z", base() + "zeta", "eta"},
         {"mu", base() + "music", "sic"},
-        {"m", base() + "m", ""},             // music and mp3
-        {"pr", base() + "pr", ""},           // PROGRAM and Projects, regardless of case
-        {"prog", base() + "PROGRAM", "RAM"}, // the real name on a case-sensitive system
+        {"m", base() + "m", ""},   // music and mp3
+        {"pr", base() + "pr", ""}, // PROGRAM and Projects, regardless of case
         {"PROG", base() + "PROGRAM", "RAM"},
+        // What was typed is never rewritten: on a case-sensitive system "program" and
+        // "Zeta-new" name other folders than PROGRAM and zeta, and Open would create them.
+        {"prog", base() + "prog", ""},
+        {"Zeta-new", base() + "Zeta-new", ""},
+        {"zeta-new", base() + "zeta-new", ""},
         {"n", base() + "n", ""}, // notes.txt is a file
         {"q", base() + "q", ""},
     };
