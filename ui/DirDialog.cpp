@@ -12,6 +12,7 @@
 
 #include "ui/DirEdit.h"
 #include "ui/MessageBoxes.h"
+#include "ui/TextFitting.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ CDirDialog::CDirDialog(const QString& initialFolder, QWidget* parent)
     setWindowTitle(kTitle);
     setObjectName(QStringLiteral("dirDialog"));
     buildControls();
+    limitToScreen(*this);
     startIn(initialFolder);
 }
 
@@ -118,7 +120,7 @@ void CDirDialog::enterFolder(const QString& absolute) {
     m_currentFolder = absolute;
     m_list->setRootIndex(m_model->setRootPath(absolute));
     m_list->setCurrentIndex(QModelIndex());
-    m_lookIn->setText(absolute);
+    setElidedText(*m_lookIn, absolute, lineWidthLimit(*this));
     m_upButton->setEnabled(absolute != QLatin1String("/"));
     m_folder = withTrailingSlash(absolute);
     m_edit->setText(m_folder);

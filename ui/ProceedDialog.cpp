@@ -13,6 +13,7 @@
 #include "engine/RecoveryFiles.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PathCompaction.h"
+#include "ui/TextFitting.h"
 
 namespace {
 
@@ -136,8 +137,10 @@ void CProceedDialog::OnInitDialog() {
     m_phase.store(Preparing);
     m_phaseChangePending = true;
     m_operationLabel->setText(operationName(m_operation));
-    m_hostLabel->setText(m_host);
-    m_folderLabel->setText(compactPath(m_localFolder, kFolderVisibleChars));
+    setElidedText(*m_hostLabel, m_host, lineWidthLimit(*this));
+    const QString folderShown = compactPath(m_localFolder, kFolderVisibleChars);
+    m_folderLabel->setText(folderShown);
+    m_folderLabel->setToolTip(folderShown == m_localFolder ? QString() : m_localFolder);
     m_continueButton->setFocus();
 }
 

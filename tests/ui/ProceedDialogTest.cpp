@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "engine/oplog/EngineState.h"
 #include "platform/Sleep.h"
 #include "support/FtpTestServer.h"
+#include "ui/DirDialog.h"
 #include "ui/ProceedDialog.h"
 
 namespace fs = std::filesystem;
@@ -48,6 +50,35 @@ TEST_F(ProgressDialog, ShowsTheFolderShortenedAndAmpersandsAsThemselves) {
     EXPECT_EQ(shown.buddy(), nullptr);
     EXPECT_FALSE(child<QProgressBar>(dialog, "progressBar").isVisible());
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(ProgressDialog, ALongFolderAndHostKeepBothDialogsOnA1280PixelScreen) {
+    // A 278-character folder once made the picker 1812 pixels wide, its buttons off screen.
+    fs::path deep = folder();
+    while (deep.string().size() < 278)
+        deep /= "velmora-site-backup-folder";
+    fs::create_directories(deep);
+    const QString longFolder = qs(deep);
+    const QString longHost = QString(250, QLatin1Char('h')) + QStringLiteral(".example");
+    const int screenWidth =
+        std::min(1280, QGuiApplication::primaryScreen()->availableGeometry().width());
+
+    CDirDialog picker(longFolder);
+    picker.show();
+    CProceedDialog progress;
+    progress.setOperationParameters(Backup, longFolder, longHost, 0);
+    progress.show();
+
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&picker, &progress}) {
+        SCOPED_TRACE(dialog->objectName().toStdString());
+        EXPECT_LE(dialog->frameGeometry().width(), screenWidth);
+        for (const QPushButton* button : dialog->findChildren<QPushButton*>())
+            EXPECT_TRUE(dialog->rect().contains(button->geometry()))
+                << button->text().toStdString();
+    }
+    EXPECT_EQ(child<QLabel>(picker, "lookIn").toolTip(), longFolder);
+    EXPECT_EQ(child<QLabel>(progress, "hostText").toolTip(), longHost);
+    EXPECT_EQ(child<QLabel>(progress, "folderText").toolTip(), longFolder);
 }
 
 TEST_F(ProgressDialog, AsksToResumeOnlyWhenOperationHostAndFolderMatchExactly) {
