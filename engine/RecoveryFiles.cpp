@@ -238,11 +238,17 @@ std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& fi
     return contents->header;
 }
 
+std::string systemFolderName(const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::canonical(folder, error);
+    return error ? folder : canonical.string();
+}
+
 bool recoveryMatches(const RecoveryHeader& header, std::int32_t operation, const std::string& host,
                      const std::string& folder) {
     // Code 0 is a file that was written but never marked: it belongs to no operation.
     return header.code > 0 && std::int64_t{header.code} == std::int64_t{operation} + 1 &&
-           header.host == host && header.folder == folder;
+           header.host == host && systemFolderName(header.folder) == systemFolderName(folder);
 }
 
 bool resumeFromRecoveryFile(CFileItemList& files, int resume) {

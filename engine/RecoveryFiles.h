@@ -48,7 +48,11 @@ struct RecoveryHeader {
 };
 // Checks the whole file: nullopt for a missing, cut short or otherwise damaged one.
 std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& file);
-// The file belongs to this operation, host and folder (exact, case-sensitive); an unmarked
-// file (code 0) belongs to none.
+// The folder as the system reports it once entered (symbolic links and "." or ".." resolved,
+// no trailing "/"); the text itself when it names no folder.
+std::string systemFolderName(const std::string& folder);
+// The file belongs to this operation, host and folder (exact, case-sensitive; both folders as
+// the system reports them, so that "/srv/bk/" is "/srv/bk"); an unmarked file (code 0)
+// belongs to none.
 bool recoveryMatches(const RecoveryHeader& header, std::int32_t operation, const std::string& host,
                      const std::string& folder);

@@ -1,6 +1,7 @@
 #include "ui/ProceedDialog.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -174,13 +175,19 @@ void CProceedDialog::OnOK() {
 
 int CProceedDialog::askResume() {
     const auto header = readRecoveryHeader(kRecoveryFileName);
-    if (!header ||
-        !recoveryMatches(*header, m_operation, m_host.toStdString(), m_localFolder.toStdString()))
+    if (!header || !recoveryMatches(*header, m_operation, m_host.toStdString(), workFolder()))
         return 0;
     const auto answer =
         messageBoxes().show(this, text(IDS_RESUME_QUESTION), QString(),
                             MessageBoxes::Icon::Question, MessageBoxes::Buttons::YesNo);
     return answer == MessageBoxes::Answer::Yes ? 1 : 0;
+}
+
+std::string CProceedDialog::workFolder() const {
+    // The main dialog has made the folder current: the system's name for it also serves a
+    // folder entered relative to where the program started.
+    const QString current = QDir::currentPath();
+    return (current.isEmpty() ? m_localFolder : current).toStdString();
 }
 
 void CProceedDialog::startWorker(int resume) {
@@ -191,7 +198,7 @@ void CProceedDialog::startWorker(int resume) {
     m_progressBar->show();
 
     m_context.operation = m_operation;
-    m_context.localFolder = m_localFolder.toStdString();
+    m_context.localFolder = workFolder();
     m_context.host = m_host.toStdString();
     m_context.progressBar = m_progress.get();
     m_context.phase = &m_phase;

@@ -50,6 +50,7 @@ class CProceedDialog : public QDialog {
     void OnOK();
     void OnTimer();
     int askResume();
+    std::string workFolder() const;
     void startWorker(int resume);
     bool workerRunning();
 

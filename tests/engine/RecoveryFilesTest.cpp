@@ -217,6 +217,16 @@ TEST_F(RecoveryFilesTest, HeaderIsReadAndMatchedExactly) {
     for (const auto& c : cases)
         EXPECT_EQ(recoveryMatches(*header, c.operation, c.host, c.folder), c.matches)
             << c.operation << " " << c.host << " " << c.folder;
+
+    // An existing folder matches however it is spelled, as long as the system names it alike.
+    const std::string real = fs::canonical(m_folder.path()).string();
+    fs::create_directory(m_folder / "sub");
+    fs::create_symlink(real, m_folder / "sub" / "link");
+    const RecoveryHeader written{Restore + 1, kHost, real};
+    for (const std::string& spelled :
+         {real + "/", real + "/sub/..", (m_folder / "sub" / "link").string()})
+        EXPECT_TRUE(recoveryMatches(written, Restore, kHost, spelled)) << spelled;
+    EXPECT_FALSE(recoveryMatches(written, Restore, kHost, (m_folder / "sub").string()));
 }
 
 TEST_F(RecoveryFilesTest, MissingFilesFailWithTheirOwnLines) {
