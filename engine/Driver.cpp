@@ -220,6 +220,7 @@ void copyContextIntoEngine(const OperationContext& context) {
     engine.progressBar = context.progressBar;
     engine.phase = context.phase;
     engine.statusText = context.statusText;
+    engine.failurePause = context.failurePause;
 }
 
 std::uint32_t runFromSession(OperationContext& context) {

@@ -44,6 +44,9 @@ struct OperationContext {
     // reads the text only after it has loaded Transferring (acquire).
     std::atomic<std::int32_t>* phase = nullptr;
     std::string* statusText = nullptr;
+    // Set by the worker to the length in ms of the pause it takes after a failed transfer, as
+    // that pause begins, so that the display can say why nothing seems to happen.
+    std::atomic<std::uint32_t>* failurePause = nullptr;
     std::int32_t debugLevel = 0;
     std::int32_t resume = 0;
 };

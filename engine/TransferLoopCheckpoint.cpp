@@ -1,6 +1,7 @@
 #include "engine/TransferLoopCheckpoint.h"
 
 #include "engine/RecoveryFiles.h"
+#include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "platform/Sleep.h"
 
@@ -21,6 +22,8 @@ void saveFromFileInFlight(CFileItemList& files, std::unique_ptr<CFileItem>& inFl
 
 int finishTransferLoop(int result, bool failed, TransferStatistics& statistics) {
     if (failed) {
+        if (auto* announced = vlmFTPClient::state().failurePause)
+            announced->store(kPauseAfterFailureMs, std::memory_order_release);
         Sleep(kPauseAfterFailureMs);
         return result;
     }

@@ -8,7 +8,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <algorithm>
 
+#include "common/InternetErrorText.h"
 #include "common/StringTable.h"
 #include "engine/Driver.h"
 #include "engine/RecoveryFiles.h"
@@ -23,6 +25,7 @@ using std::chrono::milliseconds;
 milliseconds preparingInterval{3000};
 milliseconds transferringInterval{30000};
 
+constexpr milliseconds kPauseCountdownInterval{1000};
 constexpr int kFolderVisibleChars = 23;
 constexpr int kPreparingBarLimit = 96;
 
@@ -43,6 +46,17 @@ QString operationName(int operation) {
     }
 }
 
+// The system has no text for the internet range, which left "Operation failed:" with nothing
+// after it; say what happened and give the code to look up.
+std::string resultText(std::uint32_t exitCode, int operation, const std::string& host,
+                       const std::string& folder) {
+    std::string text = ResultMessage(exitCode, operation, host, folder);
+    const auto detail = InternetErrorText(exitCode);
+    if (detail && text == LoadString(IDS_OPERATION_FAILED))
+        text += *detail + "\nError code " + std::to_string(exitCode) + ".";
+    return text;
+}
+
 QLabel* valueLabel(QWidget* parent, const char* name) {
     auto* label = new QLabel(QStringLiteral("Static"), parent);
     label->setObjectName(QString::fromLatin1(name));
@@ -61,6 +75,7 @@ CProceedDialog::CProceedDialog(QWidget* parent) : QDialog(parent) {
     buildControls();
     m_progress = std::make_unique<GuiProgressCtrl>(*m_progressBar);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+    connect(&m_pauseTimer, &QTimer::timeout, this, [this] { showFailurePause(); });
 }
 
 CProceedDialog::~CProceedDialog() {
@@ -203,6 +218,7 @@ void CProceedDialog::startWorker(int resume) {
     m_context.progressBar = m_progress.get();
     m_context.phase = &m_phase;
     m_context.statusText = &m_statusText;
+    m_context.failurePause = &m_failurePause;
     m_context.debugLevel = m_debugLevel;
     m_context.resume = resume;
 
@@ -212,6 +228,19 @@ void CProceedDialog::startWorker(int resume) {
 
     m_runner.start(m_context);
     m_timer.start(preparingInterval);
+    m_pauseTimer.start(kPauseCountdownInterval);
+}
+
+void CProceedDialog::showFailurePause() {
+    const std::uint32_t pauseMs = m_failurePause.load(std::memory_order_acquire);
+    if (pauseMs == 0)
+        return;
+    if (!m_pauseClock.isValid())
+        m_pauseClock.start();
+    const qint64 leftMs = std::max<qint64>(0, qint64{pauseMs} - m_pauseClock.elapsed());
+    const qint64 leftSeconds = (leftMs + 999) / 1000;
+    m_statusLabel->setText(
+        QStringLiteral("The operation failed. Reporting the result in %1 s...").arg(leftSeconds));
 }
 
 void CProceedDialog::OnTimer() {
@@ -219,6 +248,7 @@ void CProceedDialog::OnTimer() {
     case Finished:
         if (const auto exitCode = m_runner.exitCode()) {
             m_timer.stop();
+            m_pauseTimer.stop();
             showResult(*exitCode);
         }
         break;
@@ -228,6 +258,7 @@ void CProceedDialog::OnTimer() {
             m_phaseChangePending = false;
             // Stored by the worker before it published Transferring, and not changed since.
             m_statusLabel->setText(QString::fromStdString(m_statusText));
+            showFailurePause();
         }
         break;
     default:
@@ -240,7 +271,7 @@ void CProceedDialog::OnTimer() {
 void CProceedDialog::showResult(std::uint32_t exitCode) {
     const bool succeeded = exitCode == RESULT_OK;
     const QString message = QString::fromStdString(
-        ResultMessage(exitCode, m_operation, m_host.toStdString(), m_localFolder.toStdString()));
+        resultText(exitCode, m_operation, m_host.toStdString(), m_localFolder.toStdString()));
     messageBoxes().show(this, message, succeeded ? QString() : QStringLiteral("Error"),
                         MessageBoxes::Icon::None, MessageBoxes::Buttons::Ok);
     QDialog::done(succeeded ? QDialog::Accepted : QDialog::Rejected);

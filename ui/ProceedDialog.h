@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <atomic>
@@ -52,6 +53,7 @@ class CProceedDialog : public QDialog {
     int askResume();
     std::string workFolder() const;
     void startWorker(int resume);
+    void showFailurePause();
     bool workerRunning();
 
     QLabel* m_operationLabel = nullptr;
@@ -62,6 +64,10 @@ class CProceedDialog : public QDialog {
     QPushButton* m_continueButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QTimer m_timer;
+    // Independent of the polling above, which may be 30 s apart: counts down the pause after
+    // a failure.
+    QTimer m_pauseTimer;
+    QElapsedTimer m_pauseClock;
     bool m_initialised = false;
 
     int m_operation = Backup;
@@ -74,6 +80,7 @@ class CProceedDialog : public QDialog {
     std::unique_ptr<GuiProgressCtrl> m_progress;
     std::atomic<std::int32_t> m_phase{Preparing};
     std::string m_statusText;
+    std::atomic<std::uint32_t> m_failurePause{0};
     OperationContext m_context;
     OperationRunner m_runner;
 };

@@ -18,6 +18,7 @@ struct State {
     CProgressCtrl* progressBar = nullptr;
     std::atomic<std::int32_t>* phase = nullptr;
     std::string* statusText = nullptr;
+    std::atomic<std::uint32_t>* failurePause = nullptr;
     std::int32_t debugLevel = 0;
     // Worker routines format their log lines here; it grows as a line needs, so a long path
     // is never cut off.

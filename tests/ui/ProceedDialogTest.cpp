@@ -2,9 +2,11 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -176,7 +178,14 @@ TEST_F(ProgressDialog, ReportsEveryExitCodeWithItsMessage) {
         {12002, Backup, "Communication problem encountered with site vm1.example"},
         {12031, LogFiles, "Communication problem encountered with site vm1.example"},
         {5, Backup, "Operation failed:\nInput/output error\n"},
-        {12007, Backup, "Operation failed:\n"},
+        // The system has no text for the internet range: the box once ended at "failed:".
+        {12030, Backup,
+         "Operation failed:\nThe connection to the server was lost.\nError code 12030."},
+        {12003, Restore, "Operation failed:\nThe server refused a command.\nError code 12003."},
+        {12007, Backup,
+         "Operation failed:\nThe server name could not be resolved.\nError code 12007."},
+        {12999, Backup,
+         "Operation failed:\nThe connection to the server failed.\nError code 12999."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
@@ -335,6 +344,46 @@ TEST_F(ProgressDialog, ReportsTheWorkersFailuresThroughTheRealEngine) {
         EXPECT_EQ(boxes.shown[0].caption, "Error");
         EXPECT_EQ(child<QLabel>(dialog, "statusText").text(), "Preparing system:");
     }
+}
+
+TEST_F(ProgressDialog, SaysWhyItWaitsAfterAFailedTransfer) {
+    FtpTestServer::Options faults;
+    faults.faults = {"--fail-retr", "3"};
+    FtpTestServer server(faults);
+    SampleTreeOptions tree;
+    tree.mailboxFiles = 6;
+    tree.largeFileBytes = 1000;
+    makeSampleServerTree(server.root(), tree);
+    // The worker holds its pause until the dialog has been seen to explain it (at most 60 s).
+    std::atomic<bool> explained{false};
+    SetSleepHook([&](std::uint32_t ms) {
+        for (int i = 0; ms >= 60000 && !explained && i < 6000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    fs::current_path(folder());
+    CProceedDialog dialog;
+    dialog.setOperationParameters(Backup, qs(folder()), QString::fromStdString(server.hostEntry()),
+                                  0);
+    QString pauseText;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const QString status = child<QLabel>(dialog, "statusText").text();
+        if (status.startsWith("The operation failed.")) {
+            pauseText = status;
+            explained = true;
+        }
+    });
+    watcher.start(5);
+
+    EXPECT_EQ(runProceedDialog(dialog), QDialog::Rejected);
+    watcher.stop();
+    SetSleepHook({});
+
+    EXPECT_TRUE(pauseText.contains(QRegularExpression(" in \\d+ s\\.\\.\\.$")))
+        << pauseText.toStdString();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text,
+              "Operation failed:\nThe server refused a command.\nError code 12003.");
 }
 
 } // namespace
