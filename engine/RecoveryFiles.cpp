@@ -238,6 +238,19 @@ std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& fi
     return contents->header;
 }
 
+RecoveryHeaderFields readRecoveryHeaderFields(const std::filesystem::path& file) {
+    RecoveryHeaderFields fields;
+    recordfile::Reader reader(file);
+    std::int32_t width = 0;
+    std::int32_t count = 0;
+    if (!reader.isOpen() || !reader.getInt32(fields.header.code) || !reader.getInt32(width) ||
+        !reader.getInt32(count) || width <= 0 || width > recordfile::kMaxWidth)
+        return fields;
+    fields.hostRead = reader.getRecord(width, fields.header.host);
+    fields.folderRead = fields.hostRead && reader.getRecord(width, fields.header.folder);
+    return fields;
+}
+
 std::string systemFolderName(const std::string& folder) {
     std::error_code error;
     const std::filesystem::path canonical = std::filesystem::canonical(folder, error);

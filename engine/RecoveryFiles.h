@@ -48,6 +48,14 @@ struct RecoveryHeader {
 };
 // Checks the whole file: nullopt for a missing, cut short or otherwise damaged one.
 std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& file);
+// The first five fields read one after the other until one is missing or damaged, for a
+// display that keeps whatever a damaged file still yields. The folder is the last of them.
+struct RecoveryHeaderFields {
+    RecoveryHeader header;
+    bool hostRead = false;
+    bool folderRead = false;
+};
+RecoveryHeaderFields readRecoveryHeaderFields(const std::filesystem::path& file);
 // The folder as the system reports it once entered (symbolic links and "." or ".." resolved,
 // no trailing "/"); the text itself when it names no folder.
 std::string systemFolderName(const std::string& folder);

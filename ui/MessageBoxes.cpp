@@ -50,6 +50,9 @@ std::unique_ptr<QMessageBox> makeMessageBox(QWidget* parent, const QString& text
                                      ? QMessageBox::StandardButtons(QMessageBox::Ok)
                                      : QMessageBox::Yes | QMessageBox::No;
     auto box = std::make_unique<QMessageBox>(qtIcon(icon), caption, text, standardButtons, parent);
+    // The window system would be handed the program's name in place of an empty title.
+    if (caption.isEmpty())
+        box->setWindowTitle(QStringLiteral(" "));
     // Plain text: a folder name may hold characters that rich text would interpret.
     box->setTextFormat(Qt::PlainText);
     return box;

@@ -1,5 +1,6 @@
 #include "ui/ProceedDialog.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGridLayout>
@@ -16,6 +17,7 @@
 #include "engine/RecoveryFiles.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PathCompaction.h"
+#include "ui/SmoothProgressStyle.h"
 #include "ui/TextFitting.h"
 
 namespace {
@@ -102,11 +104,16 @@ void CProceedDialog::buildControls() {
 
     m_statusLabel = valueLabel(this, "statusText");
     m_statusLabel->setText(QStringLiteral(" "));
+    // Room for the longest status line, so that the fixed-size dialog keeps its width.
+    m_statusLabel->setMinimumWidth(lineWidthLimit(*this));
     layout->addWidget(m_statusLabel, 3, 0, 1, 2);
 
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("progressBar"));
     m_progressBar->setTextVisible(false);
+    auto* smooth = new SmoothProgressStyle(QApplication::style()->name());
+    smooth->setParent(m_progressBar);
+    m_progressBar->setStyle(smooth);
     m_progressBar->setMinimumWidth(260);
     m_progressBar->hide();
     layout->addWidget(m_progressBar, 4, 0, 1, 2);
@@ -126,6 +133,7 @@ void CProceedDialog::buildControls() {
     layout->addLayout(buttons, 5, 0, 1, 2);
     // Keep room for the status line and the bar, which appear later.
     layout->setRowMinimumHeight(4, m_progressBar->sizeHint().height());
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void CProceedDialog::setOperationParameters(int operation, const QString& localFolder,

@@ -92,6 +92,7 @@ void CQelDlg::buildControls() {
     buttons->addWidget(m_okButton);
     buttons->addWidget(cancel);
     layout->addLayout(buttons, 6, 0, 1, 2);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void CQelDlg::OnInitDialog() {
@@ -125,13 +126,16 @@ void CQelDlg::prefillFromRecoveryFile() {
     if (!folder || !changeDirectory(QString::fromStdString(*folder)))
         return;
 
-    const auto header = readRecoveryHeader(kRecoveryFileName);
-    if (!header)
+    // A damaged file still gives what could be read before the damage; the operation only
+    // when all the fields before the file list were read.
+    const RecoveryHeaderFields fields = readRecoveryHeaderFields(kRecoveryFileName);
+    if (fields.hostRead)
+        m_host = QString::fromStdString(fields.header.host);
+    if (!fields.folderRead)
         return;
-    m_host = QString::fromStdString(header->host);
-    m_localFolder = QString::fromStdString(header->folder);
+    m_localFolder = QString::fromStdString(fields.header.folder);
     // The file holds the operation plus one; 0 (never marked) selects nothing.
-    m_operation = header->code > 0 ? header->code - 1 : -1;
+    m_operation = fields.header.code > 0 ? fields.header.code - 1 : -1;
 }
 
 void CQelDlg::accept() {

@@ -44,6 +44,8 @@ TEST_F(MainDialog, FirstStartSelectsBackupWithEmptyFieldsAndCreatesTheKeyEmpty) 
     EXPECT_TRUE(child<QLineEdit>(dialog, "hostEdit").text().isEmpty());
     EXPECT_TRUE(fs::is_directory(registryKeyPath()));
     EXPECT_TRUE(fs::is_empty(registryKeyPath()));
+    dialog.show();
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize()) << "the rows never spread apart";
     // As a user fills it in for the demo of the README.
     fill(dialog, "backupRadio", QStringLiteral("/tmp/velmora-demo/backup"),
          QStringLiteral("127.0.0.1:40123"));
@@ -88,6 +90,44 @@ TEST_F(MainDialog, ARecoveryFileNeverMarkedSelectsNoOperation) {
     EXPECT_EQ(dialog.operation(), -1);
     EXPECT_EQ(child<QLineEdit>(dialog, "hostEdit").text(), "velmora");
     EXPECT_EQ(child<QLineEdit>(dialog, "folderEdit").text(), qs(folder()));
+}
+
+TEST_F(MainDialog, ADamagedRecoveryFileStillPrefillsWhatCanBeRead) {
+    const std::string host = "velmora";
+    const std::string folderText = folder().string();
+    const auto width = static_cast<std::uintmax_t>(folderText.size() + 10);
+    struct Case {
+        const char* name;
+        std::uintmax_t size;
+        QString host;
+        QString folder;
+        bool restoreChecked;
+    };
+    const Case cases[] = {
+        {"file list cut short", 12 + 2 * width + 5, QString::fromStdString(host), qs(folder()),
+         true},
+        {"folder cut short", 12 + width + 5, QString::fromStdString(host), "", false},
+        {"host cut short", 12 + 5, "", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::current_path(folder());
+        vlmFTPClient::state().host = host;
+        CFileItemList remaining;
+        remaining.AddTail(std::make_unique<CFileItem>("7.0/access2/a.dat"));
+        createRecoveryFile(remaining, folderText);
+        ASSERT_EQ(markRecoveryFile(Restore + 1), 1);
+        setRecoveryDirectory(folderText);
+        fs::resize_file(folder() / "k7.bad", c.size);
+        fs::current_path("/");
+
+        CQelDlg dialog;
+
+        EXPECT_EQ(child<QLineEdit>(dialog, "hostEdit").text(), c.host);
+        EXPECT_EQ(child<QLineEdit>(dialog, "folderEdit").text(), c.folder);
+        EXPECT_EQ(checked(dialog, "restoreRadio"), c.restoreChecked);
+        EXPECT_EQ(checked(dialog, "backupRadio"), !c.restoreChecked);
+    }
 }
 
 TEST_F(MainDialog, TheHiddenEntrySetsTheDebugLevelOnlyForLogFiles) {

@@ -1,9 +1,12 @@
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <atomic>
@@ -78,9 +81,43 @@ TEST_F(ProgressDialog, ALongFolderAndHostKeepBothDialogsOnA1280PixelScreen) {
             EXPECT_TRUE(dialog->rect().contains(button->geometry()))
                 << button->text().toStdString();
     }
+    EXPECT_EQ(progress.minimumSize(), progress.maximumSize());
     EXPECT_EQ(child<QLabel>(picker, "lookIn").toolTip(), longFolder);
     EXPECT_EQ(child<QLabel>(progress, "hostText").toolTip(), longHost);
     EXPECT_EQ(child<QLabel>(progress, "folderText").toolTip(), longFolder);
+}
+
+TEST_F(ProgressDialog, ThePreparationBarVisiblyMovesAtEveryStep) {
+    // A style that draws the bar in blocks of about 9 pixels showed the one-percent steps of
+    // the preparation only every third or fourth tick, about every 12 s instead of 3 s.
+    const QString savedStyle = QApplication::style()->name();
+    QApplication::setStyle(QStringLiteral("windows"));
+    {
+        CProceedDialog dialog;
+        dialog.show();
+        auto& bar = child<QProgressBar>(dialog, "progressBar");
+        bar.show();
+        bar.setRange(0, 100);
+        QImage previous = bar.grab().toImage();
+        for (int value = 1; value <= 8; ++value) {
+            bar.setValue(value);
+            const QImage shown = bar.grab().toImage();
+            EXPECT_NE(shown, previous) << "step " << value;
+            previous = shown;
+        }
+    }
+    QApplication::setStyle(savedStyle);
+}
+
+TEST(MessageBox, AnEmptyCaptionIsShownEmpty) {
+    // Handed an empty title, the window system shows the program's name ("k7_qel") instead.
+    const auto untitled = makeMessageBox(nullptr, QStringLiteral("Operation completed."), QString(),
+                                         MessageBoxes::Icon::None, MessageBoxes::Buttons::Ok);
+    EXPECT_FALSE(untitled->windowTitle().isEmpty());
+    EXPECT_TRUE(untitled->windowTitle().trimmed().isEmpty());
+    const auto titled = makeMessageBox(nullptr, QStringLiteral("x"), QStringLiteral("Error"),
+                                       MessageBoxes::Icon::None, MessageBoxes::Buttons::Ok);
+    EXPECT_EQ(titled->windowTitle(), "Error");
 }
 
 TEST_F(ProgressDialog, AsksToResumeOnlyWhenOperationHostAndFolderMatch) {
