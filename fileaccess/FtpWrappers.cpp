@@ -27,12 +27,6 @@ int RemotePutFile(CFtpConnection* connection, const std::string& local, const st
     return sent ? kTransferred : kTransferFailed;
 }
 
-bool RemoteFileExists(CFtpConnection* connection, const std::string& path) {
-    bool isDirectory = false;
-    std::string failure;
-    return RemoteLookUp(connection, path, isDirectory, failure) == FindOutcome::Found;
-}
-
 FindOutcome RemoteLookUp(CFtpConnection* connection, const std::string& path, bool& isDirectory,
                          std::string& failure) {
     CFtpFileFind finder(connection, 1);
