@@ -46,8 +46,8 @@ int LookUpRemoteStart(CFtpConnection* connection, const std::string& start,
     if (outcome == FindOutcome::Failed)
         return WalkFailed("cannot look up", start, failure);
     if (exists && isDirectory)
-        return WalkFailed("the server does not report in the form entered", start,
-                          "it says " + current);
+        return WalkFailed("cannot enter the directory", start,
+                          "the server says it is in " + current);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
+#include "fileaccess/FtpWrappers.h"
 
 // The last component of each entry is the file pattern; the ones before it are directories
 // entered one by one from the start directory. "/" and "\" separate alike.
@@ -19,6 +20,29 @@ constexpr std::size_t kExceptionTextLimit = 255;
 
 bool isSeparator(char c) {
     return c == '/' || c == '\\';
+}
+
+// A step the walk cannot do without: no pattern may then pass for one without files.
+struct ListingFailed {
+    std::string what;
+    std::string reply;
+};
+
+// A directory the server would not enter may still be there; only a listing of its parent
+// that lacks it shows the pattern has no files.
+void requireMissing(CFtpConnection& connection, const std::string& directory) {
+    const std::string refusal = connection.GetLastResponse();
+    bool isDirectory = false;
+    std::string failure;
+    switch (RemoteLookUp(&connection, directory, isDirectory, failure)) {
+    case FindOutcome::Failed:
+        throw ListingFailed("cannot look up " + directory, failure);
+    case FindOutcome::Found:
+        throw ListingFailed("cannot enter " + directory, refusal);
+    case FindOutcome::Empty:
+    case FindOutcome::Missing:
+        break;
+    }
 }
 
 } // namespace
@@ -112,6 +136,7 @@ bool CRemoteLogFileManager::EnterPatternDirectory(CFtpConnection& connection,
             prefix += m_login.separator;
         const std::string directory = prefix + component;
         if (!connection.SetCurrentDirectory(directory)) {
+            requireMissing(connection, directory);
             logMessage(formatString("Could not find directory %s\n", directory.c_str()));
             return false;
         }

@@ -19,12 +19,6 @@ class CRemoteLogFileManager {
     struct _failobj {};
 
   private:
-    // A step the walk cannot do without: no pattern may then pass for one without files.
-    struct ListingFailed {
-        std::string what;
-        std::string reply;
-    };
-
     bool EnterPatternDirectory(CFtpConnection& connection, std::string& pattern);
 
     CInternetSession* m_session;

@@ -100,6 +100,12 @@ std::vector<OneShot> everyCase() {
     for (int n = 1; n <= 6; ++n)
         cases.push_back({"", Op::Backup, {"--answer", code("PWD", n, n % 2 ? 550 : 257)}, 10});
     cases.push_back({"", Op::Backup, {"--answer", code("PORT", 1, 500)}, 10, false, true});
+    // A refused CWD where the walk already stands, or before a file fetched by its full path,
+    // costs nothing; one that keeps the walk out of ST fails it.
+    for (int n : {2, 3, 5, 9}) {
+        cases.push_back(
+            {"", Op::Backup, {"--answer", code("CWD", n, n % 2 ? 450 : 550)}, n == 5 ? 10u : 0u});
+    }
     for (int n : {1, 11, 13})
         cases.push_back({"", Op::Backup, {"--short-retr", std::to_string(n)}, 12030});
     cases.push_back({"", Op::Backup, {"--close-on-delete", "7.1/safe"}, 2});
@@ -109,6 +115,8 @@ std::vector<OneShot> everyCase() {
         cases.push_back({"", Op::Restore, {"--answer", code("LIST", n, listReplies[n % 3])}, 10});
     for (int n : {1, 6, 11})
         cases.push_back({"", Op::Restore, {"--answer", code("DELE", n, 550)}, 10});
+    for (int n : {2, 4})
+        cases.push_back({"", Op::Restore, {"--answer", code("CWD", n, 550)}, 10});
     cases.push_back({"StaleFileKept",
                      Op::Restore,
                      {"--refuse-delete", "7.0/" + std::string(kStale)},
@@ -122,6 +130,8 @@ std::vector<OneShot> everyCase() {
         cases.push_back({"", Op::Logs, {"--answer", code("LIST", n, listReplies[n % 3])}, 10});
     for (int n = 1; n <= 4; ++n)
         cases.push_back({"", Op::Logs, {"--answer", code("PWD", n, n % 2 ? 550 : 257)}, 10});
+    for (int n : {1, 2, 6})
+        cases.push_back({"", Op::Logs, {"--answer", code("CWD", n, n % 2 ? 550 : 450)}, 10});
     cases.push_back({"", Op::Logs, {"--short-retr", "2"}, 12030});
     cases.push_back({"AbsolutePwd", Op::Logs, {"--hostile", "pwd-absolute"}, 0});
     return cases;
