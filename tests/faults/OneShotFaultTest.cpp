@@ -117,6 +117,8 @@ std::vector<OneShot> everyCase() {
         cases.push_back({"", Op::Restore, {"--answer", code("DELE", n, 550)}, 10});
     for (int n : {2, 4})
         cases.push_back({"", Op::Restore, {"--answer", code("CWD", n, 550)}, 10});
+    cases.push_back({"", Op::Restore, {"--answer", code("RMD", 1, 550)}, 10});
+    cases.push_back({"", Op::Restore, {"--answer", code("MKD", 1, 550)}, 12003});
     cases.push_back({"StaleFileKept",
                      Op::Restore,
                      {"--refuse-delete", "7.0/" + std::string(kStale)},
