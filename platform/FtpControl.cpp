@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,12 +14,13 @@
 #include "platform/DataListener.h"
 #include "platform/InternetFailure.h"
 #include "platform/LastError.h"
+#include "platform/PeerClose.h"
 
 namespace {
 
 // Large reads and writes: small ones cap a transfer far below what disk and network allow.
 constexpr std::size_t kTransferBuffer = 1 << 20;
-// How long Close waits for the server to end the connection after QUIT.
+// How long a connection is kept after QUIT for the server to end it first.
 constexpr std::uint32_t kQuitWaitMs = 5000;
 // A server that keeps saying "120 ready soon" is not going to be ready.
 constexpr int kMaxGreetingDelays = 16;
@@ -294,19 +294,7 @@ void FtpControl::quit() noexcept {
         m_upload.close();
         const std::string line = "QUIT\r\n";
         SendAll(m_socket, line.data(), line.size(), std::min(timeouts().sendMs, kQuitWaitMs));
-        // Let the server close first: the side that closes first keeps the TIME_WAIT port.
-        using Clock = std::chrono::steady_clock;
-        const auto deadline =
-            Clock::now() + std::chrono::milliseconds(std::min(timeouts().receiveMs, kQuitWaitMs));
-        char sink[4096];
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            if (left <= 0 ||
-                ReceiveSome(m_socket, sink, sizeof sink, static_cast<std::uint32_t>(left)) == 0)
-                break;
-        }
+        closeWhenPeerHasClosed(std::move(m_socket), std::min(timeouts().receiveMs, kQuitWaitMs));
     } catch (const CInternetException&) {
         // The connection ends either way.
     }
