@@ -1,13 +1,11 @@
 #include "engine/Connection.h"
 
 #include "engine/oplog/EngineState.h"
-#include "platform/Sleep.h"
 
 void closeConnection(OperationContext& context) {
     if (!context.connection)
         return;
     context.connection->Close();
-    Sleep(0);
     context.connection.reset();
 }
 
@@ -15,7 +13,6 @@ void openConnection(OperationContext& context, CInternetSession& session) {
     const auto& engine = vlmFTPClient::state();
     context.connection = session.GetFtpConnection(engine.host, engine.user, engine.password,
                                                   INTERNET_DEFAULT_FTP_PORT, false);
-    Sleep(0);
 }
 
 void reconnect(OperationContext& context, CInternetSession& session) {

@@ -6,6 +6,7 @@
 #include "engine/TransferLoopCheckpoint.h"
 #include "engine/TransferLoopProgress.h"
 #include "platform/Sleep.h"
+#include "platform/TempFile.h"
 
 int runTransferLoop(OperationContext& context, CInternetSession& session, CFileItemList& files,
                     const std::string& localFolder, std::int32_t recoveryCode,
@@ -15,6 +16,7 @@ int runTransferLoop(OperationContext& context, CInternetSession& session, CFileI
     int batch = 0;
     TransferStatistics statistics;
     statistics.startRun();
+    ResetLeftoverSweep();
     std::unique_ptr<CFileItem> inFlight;
     try {
         if (beforeFirstFile)
@@ -33,6 +35,7 @@ int runTransferLoop(OperationContext& context, CInternetSession& session, CFileI
                 break;
             }
             inFlight.reset();
+            // The one yield per file, which lets a watching display catch up.
             Sleep(0);
             stepProgress(context);
         }

@@ -9,7 +9,6 @@
 #include "fileaccess/PathLimit.h"
 #include "fileaccess/PathRoutines.h"
 #include "platform/LastError.h"
-#include "platform/Sleep.h"
 
 namespace {
 
@@ -35,16 +34,13 @@ constexpr int kCreationFailed = 4;
 constexpr int kHomeUnreachable = 5;
 
 bool SetRemoteDirectory(CFtpConnection* connection, const std::string& path) {
-    const bool entered = connection->SetCurrentDirectory(path);
-    Sleep(0);
-    return entered;
+    return connection->SetCurrentDirectory(path);
 }
 
 // Empty when the server cannot tell.
 std::string RemoteCurrentDirectory(CFtpConnection* connection) {
     std::string directory;
     connection->GetCurrentDirectory(directory);
-    Sleep(0);
     return directory;
 }
 
@@ -73,9 +69,7 @@ bool CreateRemoteChain(CFtpConnection* connection, const std::string& chain, std
         if (next == std::string::npos)
             next = chain.find('\\', searchFrom);
         const auto length = next == std::string::npos ? std::string::npos : next - start;
-        const bool created = connection->CreateDirectory(chain.substr(start, length));
-        Sleep(0);
-        if (!created)
+        if (!connection->CreateDirectory(chain.substr(start, length)))
             return false;
         if (next == std::string::npos)
             return true;
@@ -131,9 +125,7 @@ int RemoteMakeDirs(CFtpConnection* connection, const std::string& path, std::str
     StripRootPrefix(chain);
     StripTrailingSeparators(chain);
     if (chain.rfind('/') == 0 || chain.rfind('\\') == 0) {
-        const bool created = connection->CreateDirectory(chain);
-        Sleep(0);
-        return created ? kMadeOrExists : kCreationFailed;
+        return connection->CreateDirectory(chain) ? kMadeOrExists : kCreationFailed;
     }
     const auto start = EnterNearestParent(connection, chain);
     if (!CreateRemoteChain(connection, chain, start))

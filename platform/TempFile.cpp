@@ -6,6 +6,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -31,18 +33,21 @@ mode_t processUmask() {
     return mask;
 }
 
-constexpr const char* kPartMarker = ".qel-part-";
-constexpr std::size_t kUniqueChars = 6;
+std::mutex g_sweptMutex;
+std::set<std::string> g_swept;
 
-// A process killed in the middle of a download leaves its temporary file behind; the next
-// download of the same target removes it, so that it never becomes part of a backup.
-void removeStaleParts(const std::string& directory, const std::string& prefix) {
+// A process killed in the middle of a download leaves its temporary file behind; the first
+// download into a folder in a run removes every such file there, so that none ever becomes
+// part of a backup. Reading the folder before every file would cost time in its size.
+void removeLeftoversOnce(const std::string& directory) {
+    std::lock_guard lock(g_sweptMutex);
+    if (!g_swept.insert(directory).second)
+        return;
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
     if (!dir)
         return;
     while (const dirent* entry = ::readdir(dir)) {
-        const std::string entryName = entry->d_name;
-        if (entryName.size() == prefix.size() + kUniqueChars && entryName.starts_with(prefix))
+        if (IsDownloadLeftover(entry->d_name))
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
     ::closedir(dir);
@@ -54,8 +59,8 @@ TempFile::TempFile(const std::string& target) : m_target(target) {
     const auto slash = target.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    const std::string prefix = "." + name.substr(0, kMaxNamePart) + kPartMarker;
-    removeStaleParts(directory, prefix);
+    const std::string prefix = "." + name.substr(0, kMaxNamePart) + kMarker;
+    removeLeftoversOnce(directory);
     m_path = directory + prefix + "XXXXXX";
     std::vector<char> pattern(m_path.begin(), m_path.end());
     pattern.push_back('\0');
@@ -90,4 +95,9 @@ bool IsDownloadLeftover(const std::string& name) {
     if (!name.starts_with(".") || name.size() < 1 + marker.size() + kUniqueSuffix)
         return false;
     return name.compare(name.size() - kUniqueSuffix - marker.size(), marker.size(), marker) == 0;
+}
+
+void ResetLeftoverSweep() {
+    std::lock_guard lock(g_sweptMutex);
+    g_swept.clear();
 }

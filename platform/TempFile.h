@@ -32,3 +32,6 @@ class TempFile {
 // Whether a name has the form of a download's temporary file. One left behind by a killed
 // process must not pass for backed-up data.
 bool IsDownloadLeftover(const std::string& name);
+
+// Starts a new run: each folder's leftovers are removed again at the first download into it.
+void ResetLeftoverSweep();
