@@ -68,8 +68,6 @@ Writer::Writer(std::filesystem::path temporary) : m_temporary(std::move(temporar
     m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_fd < 0)
         failWith(errno);
-    else
-        m_buffer.reserve(kBufferBytes);
 }
 
 Writer::~Writer() {
@@ -81,7 +79,7 @@ bool Writer::putInt32(std::int32_t value) {
     char bytes[4];
     encodeInt32(value, bytes);
     m_buffer.append(bytes, sizeof bytes);
-    return m_buffer.size() < kBufferBytes || flushBuffer();
+    return true;
 }
 
 bool Writer::putRecord(const std::string& text, std::int32_t width) {
@@ -90,7 +88,11 @@ bool Writer::putRecord(const std::string& text, std::int32_t width) {
         return failWith(ENAMETOOLONG);
     m_buffer.append(text);
     m_buffer.append(recordBytes - text.size(), '\0');
-    return m_buffer.size() < kBufferBytes || flushBuffer();
+    return true;
+}
+
+void Writer::reserve(std::size_t bytes) {
+    m_buffer.reserve(bytes);
 }
 
 bool Writer::flushBuffer() {

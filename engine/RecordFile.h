@@ -24,7 +24,9 @@ bool layoutFits(std::int32_t width, std::int64_t records, std::int64_t headerByt
                 std::int64_t fileSize);
 
 // Writes a new file under a temporary name; only replace() makes it visible under the final
-// one. A writer destroyed before replace() removes its temporary file.
+// one. A writer destroyed before replace() removes its temporary file. The whole file is
+// gathered in memory and written with one call: a checkpoint of a long list costs one write
+// and one sync, not one per buffer.
 class Writer {
   public:
     explicit Writer(std::filesystem::path temporary);
@@ -33,9 +35,11 @@ class Writer {
     Writer& operator=(const Writer&) = delete;
 
     bool isOpen() const { return m_fd >= 0; }
+    // Room for the whole file, so that gathering it never copies it.
+    void reserve(std::size_t bytes);
     bool putInt32(std::int32_t value);
     bool putRecord(const std::string& text, std::int32_t width);
-    // Writes what is buffered, flushes it to the disk and closes the file.
+    // Writes what was put, flushes it to the disk and closes the file.
     bool finish();
     // Renames the finished file over `target`.
     bool replace(const std::filesystem::path& target);

@@ -106,31 +106,39 @@ std::filesystem::path recoveryPath(const char* name) {
     return g_recoveryFolder.empty() ? std::filesystem::path(name) : g_recoveryFolder / name;
 }
 
-void createRecoveryFile(CFileItemList& files, const std::string& localFolder) {
+bool createMarkedRecoveryFile(CFileItemList& files, const std::string& localFolder,
+                              std::int32_t code) {
     const std::string& host = vlmFTPClient::state().host;
     const ListShape shape = walkList(files);
     if (!countIsConsistent(shape, files)) {
         logMessage("createRecoveryFile: incorrect number of files\n");
-        return;
+        return false;
     }
     const auto width =
         recordfile::recordWidth(std::max({shape.longest, host.size(), localFolder.size()}));
     if (!width) {
         logFailure("createRecoveryFile", 1);
-        return;
+        return false;
     }
     recordfile::Writer writer(recoveryPath(kRecoveryTempName));
     if (!writer.isOpen()) {
         logMessage("createRecoveryFile: unable to create k7.bad\n");
-        return;
+        return false;
     }
-    const bool written = writer.putInt32(0) && writer.putInt32(*width) &&
+    writer.reserve(static_cast<std::size_t>(kCodeWidthCountBytes) +
+                   (shape.walked + 2) * static_cast<std::size_t>(*width));
+    const bool written = writer.putInt32(code) && writer.putInt32(*width) &&
                          writer.putInt32(static_cast<std::int32_t>(shape.walked)) &&
                          writer.putRecord(host, *width) && writer.putRecord(localFolder, *width) &&
                          putPaths(writer, files, *width) && writer.finish() &&
                          writer.replace(recoveryPath(kRecoveryFileName));
     if (!written)
         logFailure("createRecoveryFile", 1);
+    return written;
+}
+
+void createRecoveryFile(CFileItemList& files, const std::string& localFolder) {
+    createMarkedRecoveryFile(files, localFolder, 0);
 }
 
 int markRecoveryFile(std::int32_t code) {
@@ -168,7 +176,9 @@ void setRecoveryDirectory(const std::string& localFolder) {
     registry::Key key;
     if (!key.create(kRegistryKey))
         return;
-    key.setStringValue(kRegistryValue, localFolder);
+    // Every checkpoint names the same folder; only the first has anything to write.
+    if (key.queryStringValue(kRegistryValue) != localFolder)
+        key.setStringValue(kRegistryValue, localFolder);
     key.close();
 }
 

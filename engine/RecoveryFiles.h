@@ -19,6 +19,10 @@ inline constexpr const char* kRegistryValue = "Directory";
 
 void createRecoveryFile(CFileItemList& files, const std::string& localFolder);
 int markRecoveryFile(std::int32_t code);
+// createRecoveryFile and markRecoveryFile in one: the file appears already marked, written
+// with one call and one sync. False when it could not be written (the failure is logged).
+bool createMarkedRecoveryFile(CFileItemList& files, const std::string& localFolder,
+                              std::int32_t code);
 int useRecoveryFile(CFileItemList& files);
 void clearRecoveryFile();
 void setRecoveryDirectory(const std::string& localFolder);

@@ -6,8 +6,8 @@
 #include "platform/Sleep.h"
 
 void writeCheckpoint(CFileItemList& remaining, const std::string& localFolder, std::int32_t code) {
-    createRecoveryFile(remaining, localFolder);
-    if (markRecoveryFile(code))
+    // A file that could not be written leaves the last checkpoint's, marked as before.
+    if (createMarkedRecoveryFile(remaining, localFolder, code) || markRecoveryFile(code))
         setRecoveryDirectory(localFolder);
     else
         clearRecoveryFile();
