@@ -490,6 +490,8 @@ def main():
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--small-folders", type=int, default=20,
                         help="small case: folders of 100 files of 4 KiB (default 20)")
+    parser.add_argument("--vsftpd-folders", type=int,
+                        help="small case against vsftpd, whose logins are slow (default: the same)")
     parser.add_argument("--large-mib", type=int, default=1024)
     parser.add_argument("--skip-compare", action="store_true")
     parser.add_argument("--skip-large", action="store_true")
@@ -520,10 +522,13 @@ def main():
     try:
         command_counts(qel, work)
         if not args.skip_compare:
-            log("Small files: %d folders of 100 x 4 KiB, plus 3 ST files" % args.small_folders)
             for kind in servers:
+                folders = args.small_folders
+                if kind == "vsftpd" and args.vsftpd_folders:
+                    folders = args.vsftpd_folders
+                log("Small files: %d folders of 100 x 4 KiB, plus 3 ST files" % folders)
                 root = os.path.join(work, "server-" + kind)
-                paths = make_tree(root, args.small_folders, 100, 4096)
+                paths = make_tree(root, folders, 100, 4096)
                 m = with_server(kind, root, work, lambda s: compare_case(
                     qel, s, work, paths, args.repeats, "small"))
                 goals.append(("small files, N = 1, %s: qel <= 0.85 x ftplib" % kind,
