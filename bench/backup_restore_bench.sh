@@ -14,7 +14,7 @@ if [ ! -f "$build/build.ninja" ]; then
         -DQEL_BUILD_TESTS=OFF >/dev/null
 fi
 cmake --build "$build" --target qel >/dev/null
-for tool in lftp strace; do
+for tool in lftp strace /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 1; }
 done
 exec /usr/bin/python3 "$repo/bench/qel_bench.py" --qel "$build/cli/qel" "$@"

@@ -92,17 +92,21 @@ def same_trees(a, b, paths):
 
 
 def run_timed(argv, env=None, stdout=subprocess.DEVNULL):
-    """Wall time and peak RSS (KiB) of one child."""
+    """Wall time and peak RSS (KiB) of one child. The RSS comes from GNU time: a child started
+    from here inherits this interpreter's RSS as its starting peak."""
+    rss_file = tempfile.NamedTemporaryFile(prefix="qel-bench-rss-", delete=False)
+    rss_file.close()
     start = time.perf_counter()
-    child = subprocess.Popen(argv, env=env, stdout=stdout, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(child.pid, 0)
+    child = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss_file.name] + argv, env=env,
+                           stdout=stdout, stderr=subprocess.PIPE)
     elapsed = time.perf_counter() - start
-    stderr = child.stderr.read().decode(errors="replace")
-    child.stderr.close()
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        raise RuntimeError("%s exited with %d: %s" % (argv[0], code, stderr.strip()))
-    return elapsed, usage.ru_maxrss
+    with open(rss_file.name) as f:
+        lines = f.read().split()
+    os.unlink(rss_file.name)
+    if child.returncode != 0:
+        raise RuntimeError("%s exited with %d: %s" % (
+            argv[0], child.returncode, child.stderr.decode(errors="replace").strip()))
+    return elapsed, int(lines[-1])
 
 
 # --- servers ----------------------------------------------------------------------------------
