@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "cli/StopSignals.h"
 #include "cli/TerminalProgress.h"
 #include "common/StringTable.h"
 #include "engine/OperationRunner.h"
@@ -125,6 +126,7 @@ std::uint32_t runOperationWithProgress(const CliOptions& options, const std::str
     context.statusText = &statusText;
     context.debugLevel = options.debugLevel;
     context.resume = resume;
+    context.discardUnfinished = options.resume == ResumeMode::NoResume;
     progress.SetRange32(0, 100);
     progress.SetStep(1);
     progress.SetPos(0);
@@ -162,7 +164,10 @@ int runQel(const CliOptions& options) {
     const std::string folder = error ? options.folder : current.string();
 
     const std::int32_t resume = chooseResume(options, folder);
+    installStopHandlers();
     const std::uint32_t result = runOperationWithProgress(options, folder, resume);
+    if (const auto stopped = reportStop(result))
+        return *stopped;
     reportResult(result, options, options.folder);
     return exitStatusFor(result);
 }

@@ -1,5 +1,6 @@
 #include "common/StringTable.h"
 
+#include <cerrno>
 #include <map>
 
 #include "platform/LastError.h"
@@ -74,6 +75,10 @@ std::string ResultMessage(std::uint32_t exitCode, int operation, const std::stri
     case ERROR_INTERNET_TIMEOUT:
     case ERROR_INTERNET_CONNECTION_RESET:
         return LoadString(IDS_COMMUNICATION_PROBLEM) + host;
+    case EBUSY:
+        // Another run holds the folder's lock.
+        return LoadString(IDS_FOLDER) + localFolder +
+               " is in use by another run.\nTry again when that run has finished.";
     default:
         return LoadString(IDS_OPERATION_FAILED) + SystemErrorText(exitCode).value_or("");
     }

@@ -36,6 +36,11 @@ int doBackup(OperationContext& context, std::string localFolder, CInternetSessio
              int resume) {
     CFileItemList directories;
     CFileItemList files;
+    if (unfinishedOperationIs(Restore) && !context.discardUnfinished) {
+        logMessage("doBackup: k7.bad holds an unfinished restore; resume the restore, or start "
+                   "the backup afresh to discard it\n");
+        return RESULT_INVALID_BACKUP;
+    }
     if (!resumeFromRecoveryFile(files, resume)) {
         if (!enumerateServerTrees(context, directories, files))
             return RESULT_TRANSFER_FAILED;

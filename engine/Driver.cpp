@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "engine/Connection.h"
+#include "engine/FolderLock.h"
 #include "engine/Operations.h"
 #include "engine/PathDialect.h"
 #include "engine/RecoveryFiles.h"
@@ -104,6 +105,11 @@ std::uint32_t dispatch(OperationContext& context, const std::string& folder,
         if (const std::uint32_t refused =
                 checkServerForTrees(context, RESULT_RESTORE_NOT_INITIATED))
             return refused;
+        if (unfinishedOperationIs(Backup)) {
+            logLine("doRestore: k7.bad holds an unfinished backup; finish it with a resumed "
+                    "backup before restoring from this folder\n");
+            return RESULT_INVALID_BACKUP;
+        }
         if (!checkBackupFolder())
             return RESULT_INVALID_BACKUP;
         if (RemoteCreateEmptyFile(context.connection.get(), kRestoreMarker) == 1)
@@ -235,6 +241,12 @@ std::uint32_t runFromSession(OperationContext& context) {
     if (::chdir(folder.c_str()) != 0)
         return RESULT_FOLDER_NOT_CURRENT;
     folder = currentDirectoryOr(folder);
+    const FolderLock lock;
+    if (lock.inUse()) {
+        logLine(formatString("runOperation: %s is in use by another run; nothing was changed\n",
+                             folder.c_str()));
+        return EBUSY;
+    }
     setRecoveryFolder(folder);
     if (vlmFTPClient::debugAbove(0))
         logStart();

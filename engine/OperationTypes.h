@@ -49,6 +49,8 @@ struct OperationContext {
     std::atomic<std::uint32_t>* failurePause = nullptr;
     std::int32_t debugLevel = 0;
     std::int32_t resume = 0;
+    // The user chose to start afresh: a backup may then discard an unfinished restore.
+    bool discardUnfinished = false;
 };
 
 inline constexpr const char* kSafeMarker = "7.1/safe";

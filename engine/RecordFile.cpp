@@ -57,7 +57,9 @@ std::optional<std::int32_t> recordWidth(std::size_t longest) {
 
 bool layoutFits(std::int32_t width, std::int64_t records, std::int64_t headerBytes,
                 std::int64_t fileSize) {
-    if (width <= 0 || width > kMaxWidth || records < 0)
+    // A record holds a string of at least one byte: only a file without records is narrower.
+    const std::int32_t narrowest = records > 0 ? kWidthMargin + 1 : kWidthMargin;
+    if (width < narrowest || width > kMaxWidth || records < 0)
         return failWith(EINVAL);
     if (headerBytes + records * width > fileSize)
         return failWith(EINVAL);
@@ -65,7 +67,10 @@ bool layoutFits(std::int32_t width, std::int64_t records, std::int64_t headerByt
 }
 
 Writer::Writer(std::filesystem::path temporary) : m_temporary(std::move(temporary)) {
-    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Whatever holds the temporary name (a leftover, or a link planted to make the program
+    // overwrite another file) is removed, and the file is made new: no write goes through it.
+    ::unlink(m_temporary.c_str());
+    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (m_fd < 0)
         failWith(errno);
 }
@@ -178,10 +183,11 @@ bool Reader::getRecord(std::int32_t width, std::string& text) {
     if (!getBytes(record.data(), record.size()))
         return false;
     const auto zero = record.find('\0');
-    if (zero == std::string::npos)
+    // No writer stores an empty string; a file of zeros must not pass for one of records.
+    if (zero == std::string::npos || zero == 0)
         return failWith(EINVAL);
-    record.resize(zero);
-    text = std::move(record);
+    // Only what the record holds is kept, not the width it is stored in.
+    text.assign(record, 0, zero);
     return true;
 }
 
@@ -216,7 +222,7 @@ bool Reader::getBytes(char* target, std::size_t count) {
 
 bool overwriteInt32AtStart(const std::filesystem::path& file, std::int32_t value, bool& opened) {
     opened = false;
-    const int fd = ::open(file.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(file.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return failWith(errno);
     opened = true;

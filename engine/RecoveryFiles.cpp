@@ -82,8 +82,6 @@ std::optional<RecoveryContents> parseRecoveryFile(recordfile::Reader& reader, bo
     if (!reader.getRecord(width, contents.header.host) ||
         !reader.getRecord(width, contents.header.folder))
         return std::nullopt;
-    if (keepPaths)
-        contents.paths.reserve(static_cast<std::size_t>(count));
     std::string path;
     for (std::int32_t i = 0; i < count; ++i) {
         if (!reader.getRecord(width, path))
@@ -230,10 +228,13 @@ std::optional<std::vector<std::string>> readFileListing(const std::filesystem::p
     if (!reader.getInt32(width) || !reader.getInt32(count) ||
         !recordfile::layoutFits(width, count, kWidthCountBytes, reader.size()))
         return std::nullopt;
-    std::vector<std::string> paths(static_cast<std::size_t>(count));
-    for (auto& path : paths) {
+    // Grown record by record: a damaged file gives out before it has cost much.
+    std::vector<std::string> paths;
+    std::string path;
+    for (std::int32_t i = 0; i < count; ++i) {
         if (!reader.getRecord(width, path))
             return std::nullopt;
+        paths.push_back(std::move(path));
     }
     return paths;
 }
@@ -281,4 +282,9 @@ bool resumeFromRecoveryFile(CFileItemList& files, int resume) {
     files.RemoveAll();
     clearRecoveryFile();
     return false;
+}
+
+bool unfinishedOperationIs(std::int32_t operation) {
+    const auto header = readRecoveryHeader(recoveryPath(kRecoveryFileName));
+    return header && std::int64_t{header->code} == std::int64_t{operation} + 1;
 }

@@ -35,6 +35,10 @@ int fileListingExists();
 // empty and the operation starts afresh (false).
 bool resumeFromRecoveryFile(CFileItemList& files, int resume);
 
+// The folder's recovery file is a marked one of the given operation: its unfinished work
+// must not be thrown away by the other operation without being asked to.
+bool unfinishedOperationIs(std::int32_t operation);
+
 // Reads "k7.lst" (width, count, records); nullopt for a missing or damaged listing, with the
 // last error saying why (EINVAL damaged, EIO cut short). Used by readRestoreList.
 std::optional<std::vector<std::string>> readFileListing(const std::filesystem::path& file);

@@ -7,8 +7,10 @@
 
 #include "common/StringTable.h"
 #include "engine/Connection.h"
+#include "engine/LocalLinks.h"
 #include "engine/Operations.h"
 #include "engine/RecoveryFiles.h"
+#include "engine/TransferLoopCheckpoint.h"
 #include "engine/TransferLoopPaths.h"
 #include "engine/TransferLoopProgress.h"
 #include "engine/oplog/EngineState.h"
@@ -106,13 +108,36 @@ bool deleteServerTrees(OperationContext& context) {
     return true;
 }
 
+// A backup holds no links: one in the trees was put there, and the walk would pass over a
+// linked folder while a listed file would send what the link points to. Refused while the
+// server is still whole.
+bool treesHoldNoLinks(const std::string& localFolder) {
+    const auto link = firstLinkInTrees(localFolder);
+    if (!link)
+        return true;
+    logMessage(formatString("doRestore: %s is a symbolic link; remove it or put what it points "
+                            "to in its place. The server was not changed\n",
+                            link->c_str()));
+    return false;
+}
+
+// A local name such as "..\..\x" is one file here, yet would climb out of the server's trees.
+bool walkedNamesStayInTrees(CFileItemList& files, const std::string& localFolder) {
+    if (allBelowFolder(files, localFolder))
+        return true;
+    logMessage("doRestore: a file name in the local folder leads outside the server's trees; the "
+               "server was not changed\n");
+    return false;
+}
+
 // The list of a fresh restore, checked before anything on the server is deleted.
 bool prepareFreshList(OperationContext& context, const std::string& localFolder,
                       CFileItemList& directories, CFileItemList& files) {
     if (fileListingExists()) {
         if (!readRestoreList(files, localFolder))
             return false;
-    } else if (!enumerateLocalTrees(context, localFolder, directories, files)) {
+    } else if (!enumerateLocalTrees(context, localFolder, directories, files) ||
+               !walkedNamesStayInTrees(files, localFolder)) {
         return false;
     }
     return verifyRestoreFile(files) != 0;
@@ -133,6 +158,8 @@ int doRestore(OperationContext& context, std::string localFolder, CInternetSessi
               int resume) {
     CFileItemList directories;
     CFileItemList files;
+    if (!treesHoldNoLinks(localFolder))
+        return RESULT_INVALID_BACKUP;
     if (resumeFromRecoveryFile(files, resume)) {
         if (!resumedListUsable(files, localFolder))
             return RESULT_INVALID_BACKUP;
@@ -141,6 +168,9 @@ int doRestore(OperationContext& context, std::string localFolder, CInternetSessi
             return RESULT_INVALID_BACKUP;
         if (!deleteServerTrees(context))
             return RESULT_TRANSFER_FAILED;
+        // From here on the server holds only what this run uploads: whatever ends the run,
+        // the recovery file must say what is still missing.
+        writeCheckpoint(files, localFolder, kRecoveryCodeRestore);
     }
 
     const std::size_t count = files.GetCount();

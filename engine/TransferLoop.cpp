@@ -6,6 +6,7 @@
 #include "engine/TransferLoopCheckpoint.h"
 #include "engine/TransferLoopProgress.h"
 #include "platform/Sleep.h"
+#include "platform/StopRequest.h"
 #include "platform/TempFile.h"
 
 int runTransferLoop(OperationContext& context, CInternetSession& session, CFileItemList& files,
@@ -22,6 +23,7 @@ int runTransferLoop(OperationContext& context, CInternetSession& session, CFileI
         if (beforeFirstFile)
             beforeFirstFile();
         while (!files.IsEmpty()) {
+            ThrowIfStopRequested();
             if (++batch > kFilesBetweenCheckpoints) {
                 reconnect(context, session);
                 batch = 0;

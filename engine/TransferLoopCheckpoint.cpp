@@ -4,6 +4,7 @@
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "platform/Sleep.h"
+#include "platform/StopRequest.h"
 
 void writeCheckpoint(CFileItemList& remaining, const std::string& localFolder, std::int32_t code) {
     // A file that could not be written leaves the last checkpoint's, marked as before.
@@ -18,6 +19,9 @@ void saveFromFileInFlight(CFileItemList& files, std::unique_ptr<CFileItem>& inFl
     if (inFlight)
         files.AddHead(std::move(inFlight));
     writeCheckpoint(files, localFolder, code);
+    if (StopSignal() != 0)
+        logMessage(formatString("Stopped by signal %d; k7.bad lists the %zu files left\n",
+                                StopSignal(), files.GetCount()));
 }
 
 int finishTransferLoop(int result, bool failed, TransferStatistics& statistics) {

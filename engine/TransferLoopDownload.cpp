@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "engine/Connection.h"
+#include "engine/LocalLinks.h"
 #include "engine/Operations.h"
 #include "engine/TransferLoop.h"
 #include "engine/TransferLoopCheckpoint.h"
@@ -26,13 +27,15 @@ void logGetting(const std::string& remotePath, const std::string& localPath,
     logMessage(formatString("Current directory: %s\n", currentDirectory.c_str()));
 }
 
-// A hostile server can report directories with ".." in them; nothing it names may be stored
-// outside the local folder (whose own path, as the system reports it, has no "..").
-bool refuseOutsideFolder(const std::string& remotePath, const std::string& localPath) {
-    if (!climbsOut(localPath))
+// A hostile server can report directories with ".." in them, or answer PWD with another
+// directory than the one entered; nothing it names may be stored outside its place.
+bool refuseOutsideItsPlace(const std::string& remotePath, const std::string& localPath,
+                           const std::string& localFolder, bool backup) {
+    if (landsInItsPlace(localPath, localFolder, backup))
         return false;
-    logMessage(formatString("getNormalFiles: %s would be stored outside the local folder\n",
-                            remotePath.c_str()));
+    logMessage(formatString("getNormalFiles: %s would be stored at %s, outside its place in "
+                            "the local folder\n",
+                            remotePath.c_str(), localPath.c_str()));
     SetLastError(EINVAL);
     return true;
 }
@@ -53,6 +56,19 @@ bool receivedShort(const CFileItem& file, const std::string& localPath) {
     return true;
 }
 
+// A linked folder in the local folder would take the download (and the folders made for it)
+// somewhere else.
+bool refuseLinkedFolder(const std::string& localFolder, const std::string& localPath) {
+    const auto link = linkedFolderOnTheWay(localFolder, localPath);
+    if (!link)
+        return false;
+    logMessage(formatString("getNormalFiles: %s is a symbolic link; nothing is stored through "
+                            "it\n",
+                            link->c_str()));
+    SetLastError(ELOOP);
+    return true;
+}
+
 } // namespace
 
 int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
@@ -62,7 +78,8 @@ int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
     const auto moveOne = [&](const CFileItem& file, TransferStatistics& statistics) {
         const std::string remotePath = file.GetPath();
         const std::string localPath = localPathForRemote(remotePath, remoteRoot, localFolder);
-        if (refuseOutsideFolder(remotePath, localPath))
+        if (refuseOutsideItsPlace(remotePath, localPath, localFolder, backup) ||
+            refuseLinkedFolder(localFolder, localPath))
             return failedTransferResult("getNormalFiles");
 
         reconnect(context, session);

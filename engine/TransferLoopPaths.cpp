@@ -4,6 +4,31 @@
 
 #include "engine/Operations.h"
 #include "fileaccess/PathRoutines.h"
+#include "remotelog/RemoteLogFileManager.h"
+
+namespace {
+
+bool inDataTree(const std::string& directory) {
+    for (const std::string tree : kDataTrees) {
+        if (directory == tree || directory.starts_with(tree + kLocalSeparator))
+            return true;
+    }
+    return false;
+}
+
+bool isLogPatternFolder(const std::string& directory) {
+    for (const char* const* pattern = kLogPatterns; **pattern; ++pattern) {
+        std::string folder = *pattern;
+        RemoveFileName(folder);
+        StripTrailingSeparators(folder);
+        ConvertSeparators(folder, kLocalSeparator);
+        if (directory == folder)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 std::string localPathForRemote(const std::string& remotePath, const std::string& remoteRoot,
                                const std::string& localFolder) {
@@ -64,4 +89,16 @@ bool allBelowFolder(CFileItemList& files, const std::string& localFolder) {
             return false;
     }
     return true;
+}
+
+bool landsInItsPlace(const std::string& localPath, const std::string& localFolder, bool backup) {
+    std::string prefix = localFolder;
+    if (prefix.empty() || prefix.back() != kLocalSeparator)
+        prefix += kLocalSeparator;
+    if (!localPath.starts_with(prefix) || climbsOut(localPath))
+        return false;
+    std::string directory = localPath.substr(prefix.size());
+    const auto slash = directory.rfind(kLocalSeparator);
+    directory.resize(slash == std::string::npos ? 0 : slash);
+    return backup ? inDataTree(directory) : isLogPatternFolder(directory);
 }

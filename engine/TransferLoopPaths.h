@@ -30,3 +30,8 @@ bool climbsOut(const std::string& path);
 
 // Whether every listed path lies below the local folder.
 bool allBelowFolder(CFileItemList& files, const std::string& localFolder);
+
+// Whether a download stays in its place: a backup's file inside a data tree, a log file
+// directly in the folder of one of the log patterns. Nothing else in the local folder (the
+// recovery file, the listing, a hidden file beside them) is ever a download's target.
+bool landsInItsPlace(const std::string& localPath, const std::string& localFolder, bool backup);

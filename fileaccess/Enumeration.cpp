@@ -1,5 +1,6 @@
 #include "fileaccess/Enumeration.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -9,6 +10,7 @@
 #include "engine/oplog/OperationLog.h"
 #include "fileaccess/FtpWrappers.h"
 #include "fileaccess/Navigation.h"
+#include "fileaccess/PathRoutines.h"
 #include "platform/LastError.h"
 #include "platform/Sleep.h"
 
@@ -103,12 +105,35 @@ int ListCurrentDirectory(int where, bool recurse, CFileFind& finder, const std::
     return count;
 }
 
+std::size_t Depth(const std::string& path) {
+    return static_cast<std::size_t>(std::count_if(path.begin(), path.end(), IsSeparator));
+}
+
+// No real tree comes near these bounds; a server that makes up directories without end must
+// not hold the walk, and its memory, for ever.
+bool BeyondBounds(const std::string& directory, const std::string& start,
+                  const CFileItemList& directories, const CFileItemList& files) {
+    if (Depth(directory) > Depth(start) + kMaxWalkDepth) {
+        logMessage(formatString("The walk stops at %s: deeper than %zu folders\n",
+                                directory.c_str(), kMaxWalkDepth));
+        return true;
+    }
+    if (directories.GetCount() + files.GetCount() > kMaxWalkEntries) {
+        logMessage(formatString("The walk stops at %s: more than %zu entries\n", directory.c_str(),
+                                kMaxWalkEntries));
+        return true;
+    }
+    return false;
+}
+
 int WalkDirectories(int where, bool recurse, CFtpConnection* connection, CFileFind& finder,
-                    CFileItemList* directories, CFileItemList* files) {
+                    const std::string& start, CFileItemList* directories, CFileItemList* files) {
     int count = 0;
     auto position = directories->GetTailPosition();
     while (position) {
         const std::string directory = directories->GetAt(position).GetPath();
+        if (BeyondBounds(directory, start, *directories, *files))
+            return kWalkFailed;
         if (vlmFTPClient::debugAbove(1))
             logMessage(formatString("Searching = %s\n", directory.c_str()));
         const std::string current = ChangeDirectory(where, connection, directory);
@@ -150,5 +175,5 @@ int FindNormalFiles(int where, bool recurse, CFtpConnection* connection, CFileFi
         logMessage(formatString("Insufficient memory to allocate %s\n", start.c_str()));
         return 0;
     }
-    return WalkDirectories(where, recurse, connection, finder, directories, files);
+    return WalkDirectories(where, recurse, connection, finder, start, directories, files);
 }

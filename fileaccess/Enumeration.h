@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "common/FileItemList.h"
@@ -12,6 +13,10 @@ inline constexpr int kLocalSearch = 0;
 // listed or entered, or the server could not say where it stands. A log line names the
 // directory and the reply; a shorter list must never pass for the whole tree.
 inline constexpr int kWalkFailed = -1;
+// Bounds no real tree reaches: folders below the start, and directories plus files listed.
+// Beyond them the walk fails.
+inline constexpr std::size_t kMaxWalkDepth = 64;
+inline constexpr std::size_t kMaxWalkEntries = 2'000'000;
 
 // Breadth-first listing of every normal file below start, on the server (where 1, finder a
 // CFtpFileFind) or on the local disk (any other where, finder a local CFileFind). Returns the

@@ -36,7 +36,7 @@ std::uint32_t codeForFinalReply(const FtpReply& reply) {
 FtpControl::FtpControl(const HostEntry& host, const std::string& user, const std::string& password,
                        const FtpTimeouts& timeouts)
     : m_timeouts(timeouts), m_reader([this](char* buffer, std::size_t capacity) {
-          return ReceiveSome(m_socket, buffer, capacity, this->timeouts().receiveMs);
+          return ReceiveSome(m_socket, buffer, capacity, timeLeftForReply());
       }) {
     m_socket = ConnectTo(host.host, host.port, this->timeouts().connectMs);
     const int one = 1;
@@ -88,8 +88,21 @@ void FtpControl::die(std::uint32_t code, const std::string& text) {
     ThrowInternetError(code, text);
 }
 
+// The whole reply must arrive within the timeout: a server that trickles it a byte at a time
+// must not hold the run for ever.
+std::uint32_t FtpControl::timeLeftForReply() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          m_replyDeadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0)
+        ThrowTimeout();
+    return static_cast<std::uint32_t>(left);
+}
+
 FtpReply FtpControl::readReply() {
     throwIfDead();
+    m_replyDeadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeouts().receiveMs);
     FtpReply reply;
     ReplyStatus status = ReplyStatus::Complete;
     try {

@@ -4,6 +4,7 @@
 // (timeout, lost or reset connection, a reply that is not FTP) throw CInternetException and
 // leave the connection dead: every later command throws the same failure at once.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -63,6 +64,7 @@ class FtpControl {
     // Closes the data connection (with a reset after a failure) and reads the final reply.
     TransferOutcome finishTransfer(Socket& data, TransferOutcome outcome);
     FtpReply readReply();
+    std::uint32_t timeLeftForReply() const;
     void sendLine(const std::string& line);
     void throwIfDead() const;
     [[noreturn]] void die(std::uint32_t code, const std::string& text);
@@ -72,6 +74,7 @@ class FtpControl {
     FtpTimeouts m_timeouts;
     Socket m_socket;
     FtpReplyReader m_reader;
+    std::chrono::steady_clock::time_point m_replyDeadline;
     Socket m_upload;
     char m_type = 0;
     bool m_dead = false;

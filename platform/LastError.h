@@ -15,6 +15,7 @@ inline constexpr std::uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 inline constexpr std::uint32_t ERROR_INTERNET_INCORRECT_USER_NAME = 12013;
 inline constexpr std::uint32_t ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
 inline constexpr std::uint32_t ERROR_INTERNET_LOGIN_FAILURE = 12015;
+inline constexpr std::uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017; // a stop was requested
 inline constexpr std::uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
 inline constexpr std::uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 inline constexpr std::uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;

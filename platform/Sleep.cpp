@@ -7,7 +7,11 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/StopRequest.h"
+
 namespace {
+
+constexpr std::chrono::milliseconds kStopSlice{100};
 
 std::atomic<double> g_pauseScale{1.0};
 std::mutex g_hookMutex;
@@ -31,7 +35,17 @@ void Sleep(std::uint32_t milliseconds) {
         std::this_thread::yield();
         return;
     }
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(scaled));
+    // A requested stop ends the pause: the run has to reach its safe point soon.
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double, std::milli>(scaled));
+    while (StopSignal() == 0) {
+        const auto left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, kStopSlice));
+    }
 }
 
 void SetPauseScale(double factor) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -16,6 +15,7 @@
 
 #include "platform/InternetFailure.h"
 #include "platform/LastError.h"
+#include "platform/StopRequest.h"
 
 Socket& Socket::operator=(Socket&& other) noexcept {
     if (this != &other) {
@@ -40,17 +40,25 @@ void Socket::abort() {
     close();
 }
 
+namespace {
+
+constexpr long long kStopSliceMs = 100;
+
+} // namespace
+
 int PollFor(pollfd* entries, unsigned count, std::uint32_t timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        ThrowIfStopRequested();
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        // The signal may reach another thread: the wait looks at the stop request in slices.
         const int ready =
-            poll(entries, count, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
-        if (ready >= 0)
+            poll(entries, count, static_cast<int>(std::clamp<long long>(left, 0, kStopSliceMs)));
+        if (ready > 0 || (ready == 0 && left <= kStopSliceMs))
             return ready;
-        if (errno != EINTR)
+        if (ready < 0 && errno != EINTR)
             ThrowSocketError(errno, "poll");
     }
 }
@@ -121,6 +129,7 @@ Socket ConnectTo(const std::string& host, int port, std::uint32_t timeoutMs) {
 }
 
 void SendAll(const Socket& socket, const char* data, std::size_t size, std::uint32_t timeoutMs) {
+    ThrowIfStopRequested();
     while (size > 0) {
         const ssize_t sent = ::send(socket.fd(), data, size, MSG_NOSIGNAL);
         if (sent > 0) {
@@ -139,6 +148,7 @@ void SendAll(const Socket& socket, const char* data, std::size_t size, std::uint
 
 std::size_t ReceiveSome(const Socket& socket, char* data, std::size_t size,
                         std::uint32_t timeoutMs) {
+    ThrowIfStopRequested();
     for (;;) {
         const ssize_t received = ::recv(socket.fd(), data, size, 0);
         if (received >= 0)

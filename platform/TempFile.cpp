@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr const char* kMarker = ".qel-part-";
+// No listed name holds a backslash (the listing parser drops such names), so no server file
+// can ever be taken for a temporary file and be removed as a leftover.
+constexpr const char* kMarker = "\\qel-part-";
 constexpr std::size_t kUniqueSuffix = 6; // mkstemp's XXXXXX
 
 // Keeps the temporary name within the file system's limit of 255 bytes.

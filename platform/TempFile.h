@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-// A download's file: created beside its target as ".<name>.qel-part-XXXXXX", renamed over the
+// A download's file: created beside its target as ".<name>\\qel-part-XXXXXX", renamed over the
 // target by commit, removed when it is not committed. The target itself is never written
 // to, so a failed download leaves an existing file as it was.
 class TempFile {

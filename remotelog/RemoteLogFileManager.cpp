@@ -7,6 +7,7 @@
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "fileaccess/FtpWrappers.h"
+#include "fileaccess/PathRoutines.h"
 
 // The last component of each entry is the file pattern; the ones before it are directories
 // entered one by one from the start directory. "/" and "\" separate alike.
@@ -45,6 +46,13 @@ void requireMissing(CFtpConnection& connection, const std::string& directory) {
     }
 }
 
+// The server reports "\" as "/".
+bool sameDirectory(std::string reported, std::string asked) {
+    ConvertSeparators(reported, '/');
+    ConvertSeparators(asked, '/');
+    return reported == asked;
+}
+
 } // namespace
 
 CRemoteLogFileManager::CRemoteLogFileManager(CInternetSession* session, ServerLogin login,
@@ -65,6 +73,12 @@ bool CRemoteLogFileManager::GetRemoteLogFiles(CFileItemList* files) {
                        "current directory\n");
             throw _failobj{};
         }
+        // The files are stored by their paths from the root: a walk from anywhere else would
+        // put them in other places of the local folder.
+        if (!sameDirectory(startDirectory, "/"))
+            throw ListingFailed("the server reported " + startDirectory +
+                                    " as its start directory, not its root",
+                                connection->GetLastResponse());
         for (int index = 0;; ++index) {
             std::string pattern = kLogPatterns[index];
             if (pattern.empty())
@@ -142,6 +156,11 @@ bool CRemoteLogFileManager::EnterPatternDirectory(CFtpConnection& connection,
         }
         if (!connection.GetCurrentDirectory(prefix))
             throw ListingFailed("no current directory in " + directory,
+                                connection.GetLastResponse());
+        // The reply names where the files are stored locally: a server that points elsewhere
+        // would steer the downloads to any place in the local folder.
+        if (!sameDirectory(prefix, directory))
+            throw ListingFailed("the server reported " + prefix + " after entering " + directory,
                                 connection.GetLastResponse());
         prefix += m_login.separator;
     }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,8 +69,10 @@ fs::path rootLogFile() {
 bool mayAppendTo(const fs::path& file) {
     if (file.empty())
         return false;
-    if (::access(file.c_str(), W_OK) == 0)
-        return true;
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) == 0)
+        return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() &&
+               ::access(file.c_str(), W_OK) == 0;
     return errno == ENOENT && ::access(file.parent_path().c_str(), W_OK) == 0;
 }
 
@@ -77,15 +80,35 @@ FILE* openForAppend(const fs::path& file) {
     return file.empty() ? nullptr : std::fopen(file.c_str(), "ae");
 }
 
+// The default places are shared with other users (the root of a file system): a link there,
+// or a file someone else made, must never receive the log.
+FILE* openOwnForAppend(const fs::path& file) {
+    if (file.empty())
+        return nullptr;
+    const int fd =
+        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return nullptr;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* stream = ::fdopen(fd, "a");
+    if (!stream)
+        ::close(fd);
+    return stream;
+}
+
 FILE* openLogFile() {
     if (const auto named = explicitLogFile())
         return openForAppend(*named);
-    if (FILE* atRoot = openForAppend(rootLogFile()))
+    if (FILE* atRoot = openOwnForAppend(rootLogFile()))
         return atRoot;
     const fs::path fallback = fallbackLogFile();
     std::error_code ignored;
     fs::create_directories(fallback.parent_path(), ignored);
-    return openForAppend(fallback);
+    return openOwnForAppend(fallback);
 }
 
 // A caller may log a line between a failed call and its failure record: the writers must

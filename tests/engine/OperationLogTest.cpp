@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -218,6 +219,46 @@ TEST_F(LogPlacementTest, UnwritableRootFallsBackToTheStateFolder) {
         EXPECT_EQ(logFilePath(), c.expected);
         logMessage("fell back\n");
         EXPECT_EQ(readFile(c.expected), "fell back\n");
+    }
+}
+
+// The root of a file system is shared: another user's link or file planted at the log's name
+// there received the log. Either must be left alone, and the log goes to the state folder.
+TEST_F(LogPlacementTest, ForeignFileOrLinkAtTheRootIsNeverWritten) {
+    TmpfsMount mount(dir / "mnt");
+    if (!mount.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs (nor give a file to another user)";
+    fs::create_directories(dir / "mnt" / "site1");
+    fs::current_path(dir / "mnt" / "site1");
+    EnvironmentVariable stateHome("XDG_STATE_HOME", (dir / "state").string());
+    const fs::path atRoot = dir / "mnt" / "VelmoraQel.log";
+    const fs::path fallback = dir / "state" / "velmora-qel" / "VelmoraQel.log";
+    const fs::path victim = dir / "victim";
+
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+    } cases[] = {
+        {"link", [&] { fs::create_symlink(victim, atRoot); }},
+        {"another user's file",
+         [&] {
+             writeFile(atRoot, "theirs\n");
+             ASSERT_EQ(::chown(atRoot.c_str(), 65534, 65534), 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(victim, "theirs\n");
+        fs::remove(atRoot);
+        fs::remove(fallback);
+        c.plant();
+        EXPECT_EQ(logFilePath(), fallback);
+        logMessage("mine\n");
+        EXPECT_EQ(readFile(fallback), "mine\n");
+        EXPECT_EQ(readFile(victim), "theirs\n");
+        if (!fs::is_symlink(atRoot)) {
+            EXPECT_EQ(readFile(atRoot), "theirs\n");
+        }
     }
 }
 

@@ -31,6 +31,8 @@ TEST(ResultMessageTest, EveryExitCodeGetsTheMessageOfTheTable) {
         {10, 2, "Communication problem encountered with site " + host},
         {12002, 0, "Communication problem encountered with site " + host},
         {12031, 1, "Communication problem encountered with site " + host},
+        {16, 0,
+         "Folder " + folder + " is in use by another run.\nTry again when that run has finished."},
         {5, 0, "Operation failed:\nInput/output error\n"},
         {1, 0, "Operation failed:\nOperation not permitted\n"},
         {28, 0, "Operation failed:\nNo space left on device\n"},

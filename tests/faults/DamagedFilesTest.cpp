@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <sys/resource.h>
 
 #include "Scenario.h"
 
@@ -173,6 +174,9 @@ struct ListingCase {
     std::function<std::string(const std::vector<std::string>& listing)> damage;
 };
 
+// Far above what qel needs, far below what reading every record of a huge listing takes.
+constexpr long kPeakMemoryLimitKb = 200 * 1024;
+
 class DamagedListing : public ::testing::TestWithParam<ListingCase> {};
 
 // A restore refuses with 9 before it deletes anything; only the restore marker goes.
@@ -190,6 +194,11 @@ TEST_P(DamagedListing, RestoreRefusesBeforeTheServerChanges) {
     EXPECT_TRUE(fs::exists(scenario.server().root() / "safe"));
     EXPECT_FALSE(fs::exists(scenario.server().root() / "safe2"));
     EXPECT_FALSE(fs::exists(scenario.user().folder() / "k7.bad"));
+    // The reader never takes more memory than the file's records can hold: a 20 MB listing of
+    // empty records once made a restore take 630 MB before it refused.
+    rusage children{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
+    EXPECT_LT(children.ru_maxrss, kPeakMemoryLimitKb);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -205,6 +214,16 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"CountBeyondTheFile",
                     [](const auto& listing) { return listingBytes(listing, 0x7fffffff); }},
         ListingCase{"NegativeCount", [](const auto& listing) { return listingBytes(listing, -1); }},
+        ListingCase{"HugeOfEmptyRecords",
+                    [](const auto&) {
+                        const std::int32_t width = 11;
+                        const std::size_t size = 20u << 20;
+                        std::string bytes =
+                            int32Bytes(width) +
+                            int32Bytes(static_cast<std::int32_t>((size - 8) / width));
+                        bytes.resize(size, '\0');
+                        return bytes;
+                    }},
         ListingCase{"PathClimbingOut",
                     [](auto listing) {
                         // The operation log beside the local folder exists.

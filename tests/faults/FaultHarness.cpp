@@ -10,6 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "platform/TempFile.h"
 #include "support/ChildProcess.h"
 
 namespace faults {
@@ -99,12 +100,18 @@ ProcessResult QelUser::run(Op op, const std::string& host, bool resume,
 // --- A run in the background ------------------------------------------------------------
 
 RunningQel::RunningQel(const QelUser& user, Op op, const std::string& host, bool resume,
-                       std::chrono::milliseconds ftpTimeout) {
+                       std::chrono::milliseconds ftpTimeout, bool closedOutput) {
     auto env = user.environment();
     env["QEL_TEST_TIMEOUT_MS"] = std::to_string(ftpTimeout.count());
     const int output =
         open((user.home() / "qel.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    m_pid = spawnChild(user.arguments(op, host, resume), env, output, output, true);
+    int pipeEnds[2] = {-1, -1};
+    if (closedOutput && pipe2(pipeEnds, O_CLOEXEC) == 0)
+        close(pipeEnds[0]);
+    m_pid = spawnChild(user.arguments(op, host, resume), env,
+                       pipeEnds[1] >= 0 ? pipeEnds[1] : output, output, true);
+    if (pipeEnds[1] >= 0)
+        close(pipeEnds[1]);
     close(output);
 }
 
@@ -130,6 +137,20 @@ int RunningQel::kill() {
     }
     m_pid = -1;
     return WIFSIGNALED(m_status) ? WTERMSIG(m_status) : 0;
+}
+
+int RunningQel::stop(int signalNumber) {
+    if (m_pid > 0)
+        ::kill(m_pid, signalNumber);
+    return waitForExit();
+}
+
+int RunningQel::waitForExit() {
+    if (!waitUntil([&] { return !running(); }, std::chrono::minutes(1))) {
+        kill();
+        return -1;
+    }
+    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -197,7 +218,7 @@ Tree collectedFiles(const fs::path& root) {
 std::vector<std::string> partialDownloads(const fs::path& root) {
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.path().filename().string().find(".qel-part-") != std::string::npos)
+        if (IsDownloadLeftover(entry.path().filename().string()))
             found.push_back(fs::relative(entry.path(), root).generic_string());
     return found;
 }

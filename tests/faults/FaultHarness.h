@@ -62,8 +62,9 @@ class QelUser {
 // qel started in the background, for tests that kill it; killed when destroyed.
 class RunningQel {
   public:
+    // With closedOutput, qel's standard output is a pipe nobody reads (its reader is closed).
     RunningQel(const QelUser& user, Op op, const std::string& host, bool resume,
-               std::chrono::milliseconds ftpTimeout);
+               std::chrono::milliseconds ftpTimeout, bool closedOutput = false);
     ~RunningQel();
     RunningQel(const RunningQel&) = delete;
     RunningQel& operator=(const RunningQel&) = delete;
@@ -71,6 +72,10 @@ class RunningQel {
     bool running();
     // SIGKILL, then reap; returns the signal it died of (0 when it had already exited).
     int kill();
+    // Sends the signal and waits for the exit; the exit status, -1 when qel did not exit by
+    // itself within a minute (it is then killed).
+    int stop(int signalNumber);
+    int waitForExit();
 
   private:
     int m_pid = -1;
@@ -92,7 +97,7 @@ Tree dataTrees(const fs::path& root);
 Tree logFilesOf(const fs::path& serverRoot);
 // Every regular file below root except the program's own k7.* files.
 Tree collectedFiles(const fs::path& root);
-// Download leftovers (".<name>.qel-part-XXXXXX") anywhere below root.
+// Download leftovers (temporary files of downloads) anywhere below root.
 std::vector<std::string> partialDownloads(const fs::path& root);
 
 // A failure or a crash must never leave a wrong file behind: every file in `found` is whole,

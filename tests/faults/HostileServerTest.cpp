@@ -3,6 +3,7 @@
 // end, binary garbage, and a current directory the client never asked for. Each run ends
 // with a clean result and writes nothing outside the local folder.
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
 #include "Scenario.h"
@@ -76,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     "Operation completed successfully."},
         HostileCase{"ReplyOfMegabytes", {"--hostile", "huge-reply"}, 2, "Cannot connect to site "},
+        // Never idle, never done: the whole reply has to arrive within the timeout.
+        HostileCase{"ReplyTrickledForEver", {"--hostile", "trickle"}, 2, "Cannot connect to site "},
         HostileCase{
             "ReplyWithoutLineEnd", {"--hostile", "pwd-no-eol"}, 2, "Cannot connect to site "},
         HostileCase{
@@ -106,10 +109,51 @@ TEST(HostileNames, LogsFromAServerThatCannotReportItsDirectory) {
     expectNothingOutside(scenario.user());
 }
 
+// A tree that keeps producing new directories was walked without bound (its memory grew
+// about 1 MB/s). A tree deeper than any real one stops the walk with a clear failure and
+// nothing copied.
+TEST(HostileNames, TreeDeeperThanAnyRealOne) {
+    Scenario scenario(Op::Backup, 3);
+    fs::path deep = scenario.server().root() / "access2";
+    for (std::size_t level = 0; level <= 70; ++level)
+        deep /= "d";
+    writeFile(deep / "bottom.vox", "deep");
+    const ProcessResult result = scenario.run(false);
+    EXPECT_EQ(result.exitCode, 2) << result.out << result.err << scenario.user().log();
+    EXPECT_NE(scenario.user().log().find(": deeper than 64 folders"), std::string::npos)
+        << scenario.user().log();
+    EXPECT_EQ(collectedFiles(scenario.user().folder()), Tree());
+    EXPECT_TRUE(fs::exists(scenario.server().root() / "safe"));
+}
+
+// A server that answers every PWD with "/" (or "/.ssh") made the log download store its log
+// folder's files at the top of the local folder: a planted "k7.lst" then steered the next
+// restore. The manager now checks each reply against the directory it entered.
+TEST(HostileNames, LogsFromAServerThatNamesAnotherDirectory) {
+    for (const char* pwd : {"/", "/.ssh"}) {
+        SCOPED_TRACE(pwd);
+        Scenario scenario(Op::Logs, 0);
+        for (const char* name : {"k7.lst", ".profile", "authorized_keys"})
+            writeFile(scenario.server().root() / "LOGS" / name, "planted");
+        scenario.server().restart({"--pwd-says", pwd});
+        const ProcessResult result = scenario.run(false);
+        EXPECT_EQ(result.exitCode, 10) << result.out << result.err << scenario.user().log();
+        EXPECT_NE(scenario.user().log().find("the server reported " + std::string(pwd) + " "),
+                  std::string::npos)
+            << scenario.user().log();
+        EXPECT_EQ(entriesOf(scenario.user().folder()), std::vector<std::string>());
+        expectNothingOutside(scenario.user());
+    }
+}
+
 // Real files whose names hold control characters and blanks are copied like any other, in
-// both directions.
+// both directions. So is one named like the temporary file of another file's download: that
+// download once removed it as a leftover, the backup still ended as a success, and every
+// restore from the folder then refused the listing.
 TEST(HostileNames, ControlCharactersInRealNamesRoundTrip) {
     Scenario scenario(Op::Backup, 3);
+    writeFile(scenario.server().root() / "access2" / "box 0" / ".M1001.vox.qel-part-abc123",
+              "a real file");
     writeFile(scenario.server().root() / "access2" / "box 0" / "tab\tname.vox", "tab");
     writeFile(scenario.server().root() / "access2" / "box 0" / "esc\x1b[31mred.vox", "escape");
     writeFile(scenario.server().root() / "access2" / "bell\x07 box" / "x.vox", "bell");

@@ -1,8 +1,13 @@
 // Faults that hit the whole process or the whole server: the server restarts under a running
-// transfer, and qel is killed with SIGKILL in the middle of a file or of a checkpoint. The
-// next run with --resume must finish the job from whatever the dead run left.
+// transfer, qel is killed with SIGKILL in the middle of a file or of a checkpoint, or stopped
+// by a signal it handles. The next run with --resume must finish the job from whatever the
+// dead run left.
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 
 #include "Scenario.h"
@@ -104,6 +109,10 @@ TEST_P(KilledMidFile, ResumeFinishesTheJob) {
         // The checkpoint before file 101 is what the resume continues from.
         scenario.expectRecoveryFrom(101);
         scenario.expectResumeCompletes(scenario.fileCount() - 100);
+    } else if (c.op == Op::Restore) {
+        // Once the server's trees are deleted, the recovery file lists every file.
+        scenario.expectRecoveryFrom(1);
+        scenario.expectResumeCompletes(scenario.fileCount());
     } else {
         // No checkpoint yet: nothing to continue from, and a fresh run does it all.
         EXPECT_FALSE(fs::exists(scenario.user().folder() / "k7.bad"));
@@ -148,6 +157,100 @@ TEST_P(KilledInCheckpoint, ResumeContinuesFromTheLastWholeCheckpoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, KilledInCheckpoint, ::testing::Values(Op::Backup, Op::Restore),
+                         [](const auto& info) { return std::string(opName(info.param)); });
+
+} // namespace
+
+namespace {
+
+struct SignalCase {
+    Op op;
+    int signalNumber;
+    int file; // the signal comes while this file is half-way
+};
+
+class StoppedBySignal : public ::testing::TestWithParam<SignalCase> {};
+
+// A signal ends the run at once, yet like a failed file: the file in flight and the rest are
+// saved, no partial file stays, and the resume finishes the job. A restore's first file is the
+// worst moment: the server's trees are gone.
+TEST_P(StoppedBySignal, SavesWhatIsLeftForTheResume) {
+    const SignalCase c = GetParam();
+    Scenario scenario(c.op, 10);
+    scenario.server().restart(stallHalfWay(scenario, c.file));
+    {
+        RunningQel qel(scenario.user(), scenario.op(), scenario.host(), false, kPatientTimeout);
+        ASSERT_TRUE(waitUntil([&] { return midFile(scenario, c.file); }, kWaitLimit));
+        EXPECT_EQ(qel.stop(c.signalNumber), 128 + c.signalNumber);
+    }
+    const std::string out = readFile(scenario.user().home() / "qel.out");
+    EXPECT_NE(out.find("run the same command with --resume to continue."), std::string::npos)
+        << out;
+    const int left = scenario.fileCount() - c.file + 1;
+    EXPECT_NE(scenario.user().log().find("Stopped by signal " + std::to_string(c.signalNumber) +
+                                         "; k7.bad lists the " + std::to_string(left) +
+                                         " files left"),
+              std::string::npos)
+        << scenario.user().log();
+    scenario.expectNothingBroken();
+    scenario.expectRecoveryFrom(c.file);
+    scenario.expectResumeCompletes(left);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, StoppedBySignal,
+                         ::testing::Values(SignalCase{Op::Restore, SIGTERM, 1},
+                                           SignalCase{Op::Backup, SIGINT, 4},
+                                           SignalCase{Op::Logs, SIGHUP, 4}),
+                         [](const auto& info) {
+                             return std::string(opName(info.param.op)) +
+                                    std::string(sigabbrev_np(info.param.signalNumber));
+                         });
+
+// `qel restore ... | head -1`: the output pipe closes long before the server's trees are
+// deleted, and the run must still finish.
+TEST(ClosedOutput, NeverEndsARestore) {
+    Scenario scenario(Op::Restore, 10);
+    RunningQel qel(scenario.user(), scenario.op(), scenario.host(), false, kFtpTimeout, true);
+    EXPECT_EQ(qel.waitForExit(), 0) << readFile(scenario.user().home() / "qel.out");
+    EXPECT_EQ(dataTrees(scenario.server().root()), dataTrees(scenario.user().folder()));
+    EXPECT_FALSE(fs::exists(scenario.user().folder() / "k7.bad"));
+}
+
+} // namespace
+
+namespace {
+
+// Every entry below dir with its size: what a run that must change nothing is compared by.
+std::map<std::string, std::uintmax_t> snapshot(const fs::path& dir) {
+    std::map<std::string, std::uintmax_t> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        entries[entry.path().string()] = entry.is_regular_file() ? entry.file_size() : 0;
+    return entries;
+}
+
+class SecondRun : public ::testing::TestWithParam<Op> {};
+
+// A second run on a folder in use fails at once, names the folder and changes nothing there
+// (it once removed the first run's temporary file and then its recovery file).
+TEST_P(SecondRun, OnAFolderInUseChangesNothing) {
+    Scenario scenario(Op::Backup, 10);
+    const int file = 4;
+    scenario.server().restart(stallHalfWay(scenario, file));
+    RunningQel first(scenario.user(), Op::Backup, scenario.host(), false, kPatientTimeout);
+    ASSERT_TRUE(waitUntil([&] { return midFile(scenario, file); }, kWaitLimit));
+    const auto before = snapshot(scenario.user().folder());
+
+    const ProcessResult second = scenario.user().run(GetParam(), scenario.host(), false);
+    EXPECT_EQ(second.exitCode, EBUSY) << second.out << second.err;
+    EXPECT_NE(printedResult(second).find("Folder " + scenario.user().folder().string() +
+                                         " is in use by another run."),
+              std::string::npos)
+        << printedResult(second);
+    EXPECT_EQ(snapshot(scenario.user().folder()), before);
+    EXPECT_TRUE(first.running());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SecondRun, ::testing::Values(Op::Backup, Op::Restore, Op::Logs),
                          [](const auto& info) { return std::string(opName(info.param)); });
 
 } // namespace

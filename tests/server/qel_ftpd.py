@@ -193,6 +193,7 @@ class FaultPlan:
         self.refused_deletes = {Location().resolve(p).canonical for p in args.refuse_delete}
         self.closing_deletes = {Location().resolve(p).canonical for p in args.close_on_delete}
         self.hostile = set(args.hostile)
+        self.pwd_says = args.pwd_says
 
     def _plan(self, command, numbers, kind):
         for number in numbers:
@@ -335,7 +336,20 @@ class VelmoraHandler(FTPHandler):
             return
         if "multiline" in self.faults.hostile:
             self.push("220-Velmora test server\r\n220-second line\r\n")
+        if "trickle" in self.faults.hostile:
+            self._silence()
+            self._trickle(0)
+            return
         super().handle()
+
+    TRICKLE = b"220-Velmora test server, one byte at a time\r\n"
+
+    def _trickle(self, index):
+        """An endless greeting, one byte every 50 ms: never idle, never done."""
+        if not self.connected:
+            return
+        super(FTPHandler, self).push(self.TRICKLE[index : index + 1])
+        self.ioloop.call_later(0.05, self._trickle, (index + 1) % len(self.TRICKLE), _errback=self.handle_error)
 
     def handle_auth_success(self, home, password, msg_login):
         super().handle_auth_success(home, password, msg_login)
@@ -387,7 +401,9 @@ class VelmoraHandler(FTPHandler):
         display = self.fs.location.display
         if "pwd-absolute" in self.faults.hostile:
             display = self.fs.location.canonical
-        if "pwd-unquoted" in self.faults.hostile:
+        if self.faults.pwd_says is not None:
+            self.respond('257 "%s" is the current directory.' % self.faults.pwd_says)
+        elif "pwd-unquoted" in self.faults.hostile:
             self.respond("257 %s is the current directory." % display)
         elif "huge-reply" in self.faults.hostile:
             self.respond('257 "%s" %s' % (display, "x" * (2 << 20)))
@@ -514,6 +530,7 @@ HOSTILE_MODES = (
     "pwd-unquoted",
     "huge-reply",
     "multiline",
+    "trickle",
     "list-escape",
     "list-control",
     "pwd-elsewhere",
@@ -592,6 +609,7 @@ def parse_args(argv):
         metavar="PATH",
         help="DELE of PATH (dialect form) answers 421 and closes the connection; repeatable",
     )
+    faults.add_argument("--pwd-says", metavar="PATH", help="every PWD names PATH, wherever the client stands")
     faults.add_argument("--list-question-mark", action="store_true", help='LIST shows every blank in a name as "?"')
     faults.add_argument(
         "--hostile",
@@ -600,7 +618,8 @@ def parse_args(argv):
         choices=HOSTILE_MODES,
         help="pwd-absolute: PWD names the directory from the root ('/access2') whatever form it "
         "was entered in; pwd-unquoted: 257 without quotes; huge-reply: a 2 MiB PWD reply; multiline: "
-        "multi-line greeting; list-escape: LIST adds names like '..', '../x', 'a/b' and garbage lines; "
+        "multi-line greeting; trickle: an endless greeting, one byte every 50 ms; list-escape: LIST adds "
+        "names like '..', '../x', 'a/b' and garbage lines; "
         "list-control: LIST adds names with control characters and longer than any path; "
         "pwd-elsewhere: 257 names a directory outside the root; pwd-no-eol: 3 MiB of PWD reply "
         "without a line end, then silence; pwd-garbage: PWD answers binary garbage; "
