@@ -22,7 +22,8 @@ void installStopHandlers() {
     sigaction(SIGPIPE, &ignore, nullptr);
     struct sigaction stop {};
     stop.sa_handler = askEngineToStop;
-    stop.sa_flags = SA_RESTART;
+    // A second signal ends the process at once, for a stop that cannot wait for the run.
+    stop.sa_flags = SA_RESTART | SA_RESETHAND;
     sigemptyset(&stop.sa_mask);
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signalNumber, &stop, nullptr);
