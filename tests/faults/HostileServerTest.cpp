@@ -119,7 +119,7 @@ TEST(HostileNames, TreeDeeperThanAnyRealOne) {
         deep /= "d";
     writeFile(deep / "bottom.vox", "deep");
     const ProcessResult result = scenario.run(false);
-    EXPECT_EQ(result.exitCode, 2) << result.out << result.err << scenario.user().log();
+    EXPECT_EQ(result.exitCode, 10) << result.out << result.err << scenario.user().log();
     EXPECT_NE(scenario.user().log().find(": deeper than 64 folders"), std::string::npos)
         << scenario.user().log();
     EXPECT_EQ(collectedFiles(scenario.user().folder()), Tree());
