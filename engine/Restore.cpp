@@ -169,8 +169,10 @@ int doRestore(OperationContext& context, std::string localFolder, CInternetSessi
         if (!deleteServerTrees(context))
             return RESULT_TRANSFER_FAILED;
         // From here on the server holds only what this run uploads: whatever ends the run,
-        // the recovery file must say what is still missing.
-        writeCheckpoint(files, localFolder, kRecoveryCodeRestore);
+        // the recovery file must say what is still missing. A read-only backup (a mounted
+        // medium) cannot hold one; a fresh restore from it completes the job instead.
+        if (::access(localFolder.c_str(), W_OK) == 0)
+            writeCheckpoint(files, localFolder, kRecoveryCodeRestore);
     }
 
     const std::size_t count = files.GetCount();
