@@ -56,7 +56,7 @@ TEST(Backup, CopiesBothTreesWritesTheListingAndRemovesOnlySafe) {
     const auto expectedOrder = enumerationOrder(server.root(), {"access2", "ST"});
     OperationHarness harness;
     // What a download killed in an earlier run left, beside a file of another name.
-    const fs::path leftover = harness.folder() / "ST" / ".gone.dat.qel-part-a1B2c3";
+    const fs::path leftover = harness.folder() / "ST" / ".gone.dat\\qel-part-a1B2c3";
     putFile(leftover, "partial");
 
     const RunResult run = harness.run(Backup, server.hostEntry());
