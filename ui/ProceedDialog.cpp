@@ -193,7 +193,26 @@ bool CProceedDialog::workerRunning() {
 void CProceedDialog::OnOK() {
     if (m_runner.started())
         return;
+    if (!confirmDiscardingUnfinishedRestore())
+        return;
     startWorker(askResume());
+}
+
+// A backup would replace the listing an unfinished restore still needs; the engine refuses
+// unless the user has agreed to start afresh.
+bool CProceedDialog::confirmDiscardingUnfinishedRestore() {
+    m_context.discardUnfinished = false;
+    const auto header = readRecoveryHeader(kRecoveryFileName);
+    if (m_operation != Backup || !header || header->code != Restore + 1)
+        return true;
+    const QString question =
+        QStringLiteral("This folder holds an unfinished restore to %1.\nA backup would discard "
+                       "it. Start the backup afresh?")
+            .arg(QString::fromStdString(header->host));
+    const auto answer = messageBoxes().show(this, question, QString(), MessageBoxes::Icon::Question,
+                                            MessageBoxes::Buttons::YesNo);
+    m_context.discardUnfinished = answer == MessageBoxes::Answer::Yes;
+    return m_context.discardUnfinished;
 }
 
 int CProceedDialog::askResume() {

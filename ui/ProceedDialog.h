@@ -50,6 +50,7 @@ class CProceedDialog : public QDialog {
     void OnInitDialog();
     void OnOK();
     void OnTimer();
+    bool confirmDiscardingUnfinishedRestore();
     int askResume();
     std::string workFolder() const;
     void startWorker(int resume);

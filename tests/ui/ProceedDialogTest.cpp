@@ -185,6 +185,40 @@ TEST_F(ProgressDialog, AsksToResumeOnlyWhenOperationHostAndFolderMatch) {
     }
 }
 
+// A backup over an unfinished restore once replaced the listing that restore still needed, and
+// the next restore left the server with a few of its files.
+TEST_F(ProgressDialog, ABackupOverAnUnfinishedRestoreStartsOnlyWhenConfirmed) {
+    FtpTestServer closed;
+    closed.stop();
+    const std::string host = "localhost:" + std::to_string(closed.port());
+    fs::current_path(folder());
+    for (const auto answer : {MessageBoxes::Answer::No, MessageBoxes::Answer::Yes}) {
+        const bool confirmed = answer == MessageBoxes::Answer::Yes;
+        SCOPED_TRACE(confirmed ? "yes" : "no");
+        writeRecoveryFile(Restore + 1, host, folder().string());
+        boxes.shown.clear();
+        boxes.answers = {answer};
+
+        CProceedDialog dialog;
+        dialog.setOperationParameters(Backup, QString::fromStdString(folder().string()),
+                                      QString::fromStdString(host), 0);
+        if (confirmed) {
+            runProceedDialog(dialog);
+        } else {
+            dialog.show();
+            child<QPushButton>(dialog, "continueButton").click();
+            EXPECT_TRUE(dialog.isVisible());
+            EXPECT_TRUE(child<QPushButton>(dialog, "continueButton").isEnabled());
+            child<QPushButton>(dialog, "cancelButton").click();
+        }
+        ASSERT_FALSE(boxes.shown.empty());
+        EXPECT_TRUE(boxes.shown[0].text.startsWith("This folder holds an unfinished restore"));
+        EXPECT_EQ(boxes.shown[0].buttons, MessageBoxes::Buttons::YesNo);
+        EXPECT_EQ(dialog.context().discardUnfinished, confirmed);
+        EXPECT_EQ(dialog.context().resume, 0);
+    }
+}
+
 TEST_F(ProgressDialog, ReportsEveryExitCodeWithItsMessage) {
     struct Case {
         std::uint32_t code;
