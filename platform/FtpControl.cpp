@@ -14,7 +14,9 @@
 #include "platform/DataListener.h"
 #include "platform/InternetFailure.h"
 #include "platform/LastError.h"
+#include "platform/PassiveData.h"
 #include "platform/PeerClose.h"
+#include "platform/TransferMeter.h"
 
 namespace {
 
@@ -34,10 +36,11 @@ std::uint32_t codeForFinalReply(const FtpReply& reply) {
 } // namespace
 
 FtpControl::FtpControl(const HostEntry& host, const std::string& user, const std::string& password,
-                       const FtpTimeouts& timeouts)
+                       const FtpTimeouts& timeouts, bool passive)
     : m_timeouts(timeouts), m_reader([this](char* buffer, std::size_t capacity) {
           return ReceiveSome(m_socket, buffer, capacity, timeLeftForReply());
-      }) {
+      }),
+      m_passive(passive) {
     m_socket = ConnectTo(host.host, host.port, this->timeouts().connectMs);
     const int one = 1;
     setsockopt(m_socket.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -156,6 +159,8 @@ FtpControl::Transfer FtpControl::openTransfer(char type, const std::string& line
         transfer.refusal = *refused;
         return transfer;
     }
+    if (m_passive)
+        return openPassiveTransfer(line);
     DataListener listener(m_socket);
     FtpReply port = command(listener.portCommand());
     if (port.kind() != 2) {
@@ -165,6 +170,32 @@ FtpControl::Transfer FtpControl::openTransfer(char type, const std::string& line
     sendLine(line);
     if (!awaitDataConnection(listener, transfer, waitMs))
         transfer.data.close();
+    return transfer;
+}
+
+std::optional<int> FtpControl::passivePort(Transfer& transfer) {
+    FtpReply reply = command("EPSV");
+    // PASV names an IPv4 address, but only its port is used, so it serves IPv6 servers too.
+    if (reply.kind() != 2)
+        reply = command("PASV");
+    const auto port = ParsePassivePort(reply);
+    if (!port)
+        transfer.refusal = reply;
+    return port;
+}
+
+FtpControl::Transfer FtpControl::openPassiveTransfer(const std::string& line) {
+    Transfer transfer;
+    const auto port = passivePort(transfer);
+    if (!port)
+        return transfer;
+    transfer.data = ConnectDataToPeer(m_socket, *port, timeouts().connectMs);
+    sendLine(line);
+    FtpReply reply = readReply();
+    if (reply.code != 125 && reply.code != 150) {
+        transfer.refusal = reply;
+        transfer.data.close();
+    }
     return transfer;
 }
 
@@ -218,10 +249,20 @@ FtpControl::TransferOutcome FtpControl::finishTransfer(Socket& data, TransferOut
     return outcome;
 }
 
+std::uint32_t FtpControl::settle(const TransferOutcome& outcome) {
+    if (outcome.code != 0)
+        SetLastErrorText(outcome.text);
+    return outcome.code;
+}
+
+std::uint32_t FtpControl::refusedTransfer(const Transfer& transfer) {
+    return settle({ERROR_INTERNET_EXTENDED_ERROR, RefusalText(transfer.refusal.text())});
+}
+
 std::uint32_t FtpControl::retrieve(const std::string& remote, int fileFd) {
     Transfer transfer = openTransfer('I', "RETR " + remote, timeouts().dataReceiveMs);
     if (!transfer.data.valid())
-        return ERROR_INTERNET_EXTENDED_ERROR;
+        return refusedTransfer(transfer);
     const auto buffer = std::make_unique_for_overwrite<char[]>(kTransferBuffer);
     TransferOutcome outcome;
     try {
@@ -231,17 +272,18 @@ std::uint32_t FtpControl::retrieve(const std::string& remote, int fileFd) {
                 outcome = {static_cast<std::uint32_t>(errno), "Cannot write the local file"};
                 break;
             }
+            CountTransferredBytes(received);
         }
     } catch (const CInternetException& failure) {
         outcome = {failure.m_dwError, failure.GetErrorMessage()};
     }
-    return finishTransfer(transfer.data, outcome).code;
+    return settle(finishTransfer(transfer.data, outcome));
 }
 
 std::uint32_t FtpControl::store(const std::string& remote, int fileFd) {
     Transfer transfer = openTransfer('I', "STOR " + remote, timeouts().dataSendMs);
     if (!transfer.data.valid())
-        return ERROR_INTERNET_EXTENDED_ERROR;
+        return refusedTransfer(transfer);
     const auto buffer = std::make_unique_for_overwrite<char[]>(kTransferBuffer);
     TransferOutcome outcome;
     try {
@@ -257,11 +299,12 @@ std::uint32_t FtpControl::store(const std::string& remote, int fileFd) {
                 break;
             SendAll(transfer.data, buffer.get(), static_cast<std::size_t>(got),
                     timeouts().dataSendMs);
+            CountTransferredBytes(static_cast<std::size_t>(got));
         }
     } catch (const CInternetException& failure) {
         outcome = {failure.m_dwError, failure.GetErrorMessage()};
     }
-    return finishTransfer(transfer.data, outcome).code;
+    return settle(finishTransfer(transfer.data, outcome));
 }
 
 std::optional<std::string> FtpControl::list(const std::string& path) {

@@ -19,9 +19,10 @@ FtpTimeouts EffectiveTimeouts(const FtpTimeouts& configured);
 
 class FtpControl {
   public:
-    // Connects, reads the greeting and logs in; throws on any failure.
+    // Connects, reads the greeting and logs in; throws on any failure. Passive: data
+    // connections go from here to the server (EPSV, else PASV) instead of back.
     FtpControl(const HostEntry& host, const std::string& user, const std::string& password,
-               const FtpTimeouts& timeouts);
+               const FtpTimeouts& timeouts, bool passive = false);
     ~FtpControl();
     FtpControl(const FtpControl&) = delete;
     FtpControl& operator=(const FtpControl&) = delete;
@@ -59,10 +60,16 @@ class FtpControl {
     Transfer openTransfer(char type, const std::string& line, std::uint32_t waitMs);
     bool awaitDataConnection(class DataListener& listener, Transfer& transfer,
                              std::uint32_t waitMs);
+    Transfer openPassiveTransfer(const std::string& line);
+    // The server's data port by EPSV, else PASV; the refusal is left in the transfer.
+    std::optional<int> passivePort(Transfer& transfer);
     // The TYPE reply when the server refuses it.
     std::optional<FtpReply> useType(char type);
     // Closes the data connection (with a reset after a failure) and reads the final reply.
     TransferOutcome finishTransfer(Socket& data, TransferOutcome outcome);
+    // The outcome's code, with its text left as the thread's last error text.
+    static std::uint32_t settle(const TransferOutcome& outcome);
+    static std::uint32_t refusedTransfer(const Transfer& transfer);
     FtpReply readReply();
     std::uint32_t timeLeftForReply() const;
     void sendLine(const std::string& line);
@@ -77,6 +84,7 @@ class FtpControl {
     std::chrono::steady_clock::time_point m_replyDeadline;
     Socket m_upload;
     char m_type = 0;
+    bool m_passive = false;
     bool m_dead = false;
     std::uint32_t m_deadCode = 0;
     std::string m_deadText;

@@ -1,5 +1,6 @@
 #include "platform/Internet.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -15,6 +16,8 @@
 namespace {
 
 std::atomic<std::uint32_t> g_timeoutOverride{0};
+std::atomic<std::uint32_t> g_timeoutLimit{0};
+std::atomic<bool> g_passive{false};
 
 // A path or name that would split into two commands on the control connection.
 bool sendable(const std::string& argument) {
@@ -37,11 +40,25 @@ void SetTimeoutOverrideForTesting(std::uint32_t milliseconds) {
     g_timeoutOverride.store(milliseconds);
 }
 
+void SetPassiveMode(bool passive) {
+    g_passive.store(passive);
+}
+
+void SetTimeoutLimit(std::uint32_t milliseconds) {
+    g_timeoutLimit.store(milliseconds);
+}
+
 FtpTimeouts EffectiveTimeouts(const FtpTimeouts& configured) {
     const std::uint32_t forced = g_timeoutOverride.load();
-    if (forced == 0)
-        return configured;
-    return {forced, forced, forced, forced, forced};
+    FtpTimeouts effective =
+        forced == 0 ? configured : FtpTimeouts{forced, forced, forced, forced, forced};
+    const std::uint32_t limit = g_timeoutLimit.load();
+    if (limit == 0)
+        return effective;
+    for (std::uint32_t* value : {&effective.connectMs, &effective.sendMs, &effective.receiveMs,
+                                 &effective.dataSendMs, &effective.dataReceiveMs})
+        *value = std::min(*value, limit);
+    return effective;
 }
 
 CInternetSession::CInternetSession(const char*, std::uint32_t, std::uint32_t, const char*,
@@ -78,8 +95,6 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
                                                                    const std::string& user,
                                                                    const std::string& password,
                                                                    int port, bool passive) {
-    if (passive)
-        ThrowInternetError(EINVAL, "Passive mode is not offered; use active mode");
     const auto host = ParseHostEntry(server, port);
     if (!host)
         ThrowInternetError(ERROR_INTERNET_NAME_NOT_RESOLVED,
@@ -87,8 +102,8 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
                                "\" is not a host, host:port or [IPv6]:port entry");
     if (!sendable(user) || !sendable(password))
         ThrowInternetError(EINVAL, "The user name or password holds a line break");
-    return std::make_unique<CFtpConnection>(
-        std::make_unique<FtpControl>(*host, user, password, m_timeouts));
+    return std::make_unique<CFtpConnection>(std::make_unique<FtpControl>(
+        *host, user, password, m_timeouts, passive || g_passive.load()));
 }
 
 void CInternetSession::Close() {}

@@ -60,6 +60,14 @@ struct FtpTimeouts {
 // a value of 0 removes the override.
 void SetTimeoutOverrideForTesting(std::uint32_t milliseconds);
 
+// Caps every timeout of every session, the test override's too, at this many milliseconds
+// (the command line's --timeout); 0 removes the cap.
+void SetTimeoutLimit(std::uint32_t milliseconds);
+
+// Every connection of the process uses passive mode from here on (the command line's
+// --passive); otherwise only those asked for with passive = true.
+void SetPassiveMode(bool passive);
+
 class CFtpConnection;
 
 class CInternetSession {
@@ -76,7 +84,7 @@ class CInternetSession {
     bool SetOption(std::uint32_t option, std::uint32_t value);
 
     // server is a host entry ("host", "host:port", "[v6]:port", bare IPv6); a port in it
-    // wins over the port argument. Only active mode is offered: passive must be false.
+    // wins over the port argument. Active mode unless passive or SetPassiveMode asks.
     std::unique_ptr<CFtpConnection> GetFtpConnection(const std::string& server,
                                                      const std::string& user,
                                                      const std::string& password,

@@ -13,6 +13,7 @@ CInternetException::CInternetException(std::uint32_t error, std::string message)
 
 void ThrowInternetError(std::uint32_t code, std::string text) {
     SetLastError(code);
+    SetLastErrorText(text);
     throw CInternetException(code, std::move(text));
 }
 

@@ -29,16 +29,15 @@ void Sleep(std::uint32_t milliseconds) {
         hook(milliseconds);
         return;
     }
-    // Capped so that no factor can overflow the clock's duration.
-    const double scaled = std::min(std::round(milliseconds * g_pauseScale.load()), 4294967295.0);
-    if (scaled < 1.0) {
+    const std::uint32_t scaled = ScaledPause(milliseconds);
+    if (scaled == 0) {
         std::this_thread::yield();
         return;
     }
     // A requested stop ends the pause: the run has to reach its safe point soon.
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                         std::chrono::duration<double, std::milli>(scaled));
+                         std::chrono::milliseconds(scaled));
     while (StopSignal() == 0) {
         const auto left = end - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero())
@@ -46,6 +45,12 @@ void Sleep(std::uint32_t milliseconds) {
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(left, kStopSlice));
     }
+}
+
+std::uint32_t ScaledPause(std::uint32_t milliseconds) {
+    // Capped so that no factor can overflow the clock's duration.
+    return static_cast<std::uint32_t>(
+        std::min(std::round(milliseconds * g_pauseScale.load()), 4294967295.0));
 }
 
 void SetPauseScale(double factor) {

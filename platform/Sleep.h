@@ -7,6 +7,9 @@
 // shorten it. Sleep(0) yields the processor.
 void Sleep(std::uint32_t milliseconds);
 
+// How long Sleep(milliseconds) pauses with the current factor.
+std::uint32_t ScaledPause(std::uint32_t milliseconds);
+
 // Multiplies every non-zero pause by the factor (1 by default; 0 turns pauses into yields).
 void SetPauseScale(double factor);
 

@@ -94,23 +94,28 @@ int connectOne(const addrinfo& address, std::uint32_t timeoutMs, Socket& result)
         ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!candidate.valid())
         return errno;
-    if (::connect(candidate.fd(), address.ai_addr, address.ai_addrlen) != 0) {
-        if (errno != EINPROGRESS)
-            return errno;
-        if (WaitFor(candidate.fd(), POLLOUT, timeoutMs) == 0)
-            return ETIMEDOUT;
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (getsockopt(candidate.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-            return errno;
-        if (error != 0)
-            return error;
-    }
+    if (const int error = ConnectWithin(candidate, address.ai_addr, address.ai_addrlen, timeoutMs))
+        return error;
     result = std::move(candidate);
     return 0;
 }
 
 } // namespace
+
+int ConnectWithin(const Socket& socket, const sockaddr* address, unsigned length,
+                  std::uint32_t timeoutMs) {
+    if (::connect(socket.fd(), address, length) == 0)
+        return 0;
+    if (errno != EINPROGRESS)
+        return errno;
+    if (WaitFor(socket.fd(), POLLOUT, timeoutMs) == 0)
+        return ETIMEDOUT;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return errno;
+    return error;
+}
 
 Socket ConnectTo(const std::string& host, int port, std::uint32_t timeoutMs) {
     const auto addresses = resolve(host, port);

@@ -31,6 +31,12 @@ class Socket {
 // no address accepts the connection within the timeout.
 Socket ConnectTo(const std::string& host, int port, std::uint32_t timeoutMs);
 
+struct sockaddr;
+// Connects a fresh non-blocking socket within the timeout: 0, or the errno of the failure
+// (ETIMEDOUT when no answer came in time).
+int ConnectWithin(const Socket& socket, const sockaddr* address, unsigned length,
+                  std::uint32_t timeoutMs);
+
 struct pollfd;
 // poll() that resumes after signals; the number of ready descriptors, 0 after the timeout.
 int PollFor(pollfd* entries, unsigned count, std::uint32_t timeoutMs);
