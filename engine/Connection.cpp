@@ -1,5 +1,6 @@
 #include "engine/Connection.h"
 
+#include "engine/RunReport.h"
 #include "engine/oplog/EngineState.h"
 
 void closeConnection(OperationContext& context) {
@@ -13,6 +14,8 @@ void openConnection(OperationContext& context, CInternetSession& session) {
     const auto& engine = vlmFTPClient::state();
     context.connection = session.GetFtpConnection(engine.host, engine.user, engine.password,
                                                   INTERNET_DEFAULT_FTP_PORT, false);
+    if (context.report)
+        context.report->connected();
 }
 
 void reconnect(OperationContext& context, CInternetSession& session) {

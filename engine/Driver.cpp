@@ -15,6 +15,7 @@
 #include "engine/Operations.h"
 #include "engine/PathDialect.h"
 #include "engine/RecoveryFiles.h"
+#include "engine/RunReport.h"
 #include "engine/oplog/EngineState.h"
 #include "engine/oplog/OperationLog.h"
 #include "fileaccess/Enumeration.h"
@@ -191,6 +192,8 @@ void abandonConnection(OperationContext& context) {
 std::uint32_t failUnexpectedly(OperationContext& context, const std::exception_ptr& thrown) {
     abandonConnection(context);
     const std::uint32_t result = resultForException(thrown);
+    if (context.report)
+        context.report->failed(result, describeException(thrown));
     SetLastError(result);
     logFailure(("runOperation: " + describeException(thrown)).c_str(), static_cast<int>(result));
     return result;
@@ -214,6 +217,8 @@ std::uint32_t attemptOperation(OperationContext& context, const std::string& fol
         // The session's close ends whatever this connection still holds.
         context.connection.reset();
         logException(error.GetErrorMessage());
+        if (context.report)
+            context.report->failed(error.m_dwError, error.GetErrorMessage());
         return RESULT_FTP_FAILED;
     } catch (...) {
         return failUnexpectedly(context, std::current_exception());

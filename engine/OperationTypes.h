@@ -8,6 +8,7 @@
 #include "platform/Internet.h"
 
 class CProgressCtrl;
+class RunReport;
 
 enum OperationKind : std::int32_t { Backup = 0, Restore = 1, LogFiles = 2 };
 
@@ -51,6 +52,8 @@ struct OperationContext {
     std::int32_t resume = 0;
     // The user chose to start afresh: a backup may then discard an unfinished restore.
     bool discardUnfinished = false;
+    // Optional: what a front end wants to tell beyond the result code.
+    RunReport* report = nullptr;
 };
 
 inline constexpr const char* kSafeMarker = "7.1/safe";

@@ -82,6 +82,7 @@ std::optional<RecoveryContents> parseRecoveryFile(recordfile::Reader& reader, bo
     if (!reader.getRecord(width, contents.header.host) ||
         !reader.getRecord(width, contents.header.folder))
         return std::nullopt;
+    contents.header.entries = count;
     std::string path;
     for (std::int32_t i = 0; i < count; ++i) {
         if (!reader.getRecord(width, path))

@@ -48,11 +48,13 @@ std::optional<std::vector<std::string>> readFileListing(const std::filesystem::p
 void setRecoveryFolder(const std::filesystem::path& folder);
 std::filesystem::path recoveryPath(const char* name);
 
-// The first five fields of a recovery file, as the front ends read them before a run.
+// The first five fields of a recovery file and its entry count, as the front ends read them before
+// a run.
 struct RecoveryHeader {
     std::int32_t code = 0;
     std::string host;
     std::string folder;
+    std::int32_t entries = 0; // files still to move
 };
 // Checks the whole file: nullopt for a missing, cut short or otherwise damaged one.
 std::optional<RecoveryHeader> readRecoveryHeader(const std::filesystem::path& file);
