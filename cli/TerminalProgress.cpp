@@ -1,13 +1,69 @@
 #include "cli/TerminalProgress.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kBarWidth = 30;
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr int kDefaultColumns = 80;
+constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
+// Rate and ETA mean little in the first moments of the transfers.
+constexpr auto kSettled = std::chrono::seconds(2);
+
+int terminalColumns(std::FILE* out) {
+    winsize size{};
+    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return kDefaultColumns;
+}
+
+// At most `columns` characters of UTF-8 text, never cutting a character in two.
+std::string fitted(const std::string& text, int columns) {
+    int shown = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool continuation = (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+        if (!continuation && ++shown > columns)
+            return text.substr(0, i);
+    }
+    return text;
+}
+
+std::string pauseText(std::chrono::seconds left) {
+    return "failed; retrying is not automatic: saving state, waiting " + clockTime(left) +
+           " as the server requires";
+}
 
 } // namespace
+
+std::string humanBytes(std::uint64_t bytes) {
+    static const char* const kUnits[] = {"B", "kB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    while (value >= 1000 && unit + 1 < std::size(kUnits)) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    if (unit == 0)
+        std::snprintf(text, sizeof text, "%" PRIu64 " B", bytes);
+    else
+        std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}
+
+std::string clockTime(std::chrono::seconds duration) {
+    const long long total = std::max<long long>(0, duration.count());
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
+                      total % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+    return text;
+}
 
 TerminalProgress::TerminalProgress(std::FILE* out, Style style,
                                    std::chrono::milliseconds lineInterval)
@@ -16,7 +72,6 @@ TerminalProgress::TerminalProgress(std::FILE* out, Style style,
 void TerminalProgress::SetPos(int position) {
     std::lock_guard lock(m_mutex);
     m_position = std::clamp(position, m_lower, std::max(m_lower, m_upper));
-    showLocked(false);
 }
 
 void TerminalProgress::SetRange32(int lower, int upper) {
@@ -24,7 +79,6 @@ void TerminalProgress::SetRange32(int lower, int upper) {
     m_lower = lower;
     m_upper = upper;
     m_position = std::clamp(m_position, m_lower, std::max(m_lower, m_upper));
-    showLocked(true);
 }
 
 void TerminalProgress::SetStep(int step) {
@@ -37,20 +91,20 @@ void TerminalProgress::StepIt() {
     const long next = static_cast<long>(m_position) + m_step;
     m_position =
         static_cast<int>(std::clamp(next, long{m_lower}, long{std::max(m_lower, m_upper)}));
-    showLocked(false);
 }
 
 void TerminalProgress::setTitle(const std::string& title, bool counting) {
     std::lock_guard lock(m_mutex);
     m_title = title;
     m_counting = counting;
-    if (m_style == Style::Lines) {
-        std::fprintf(m_out, "%s\n", title.c_str());
-        std::fflush(m_out);
-        m_lastShownPosition = -1;
+    m_countingSince = Clock::now();
+    m_lastShown = {};
+    if (m_style != Style::Lines)
         return;
-    }
-    showLocked(true);
+    std::fprintf(m_out, "%s\n", m_title.c_str());
+    std::fflush(m_out);
+    m_lastLine = m_title;
+    m_lastShown = m_countingSince;
 }
 
 int TerminalProgress::position() const {
@@ -58,53 +112,92 @@ int TerminalProgress::position() const {
     return m_position;
 }
 
-void TerminalProgress::finish() {
+int TerminalProgress::total() const {
     std::lock_guard lock(m_mutex);
-    if (m_style == Style::Lines && m_counting && m_position != m_lastShownPosition)
-        printLineLocked();
-    if (m_style == Style::Bar && m_barOnScreen) {
-        drawBarLocked();
-        std::fputc('\n', m_out);
-        std::fflush(m_out);
-        m_barOnScreen = false;
-    }
+    return m_counting ? m_upper : 0;
 }
 
-void TerminalProgress::showLocked(bool force) {
-    const auto now = Clock::now();
-    const bool atEnd = m_position >= m_upper;
-    if (m_style == Style::Bar) {
-        if (force || atEnd || now - m_lastShown >= kRedrawInterval) {
-            drawBarLocked();
-            m_lastShown = now;
-        }
-        return;
+std::string TerminalProgress::countText(const LiveStatus& status, bool detailed) const {
+    const std::uint64_t bytes = status.bytes;
+    std::string text = m_title + " " + std::to_string(m_position) + "/" + std::to_string(m_upper) +
+                       " files, " + humanBytes(bytes);
+    if (!detailed)
+        return text;
+    const auto elapsed = Clock::now() - m_countingSince;
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    if (elapsed < kSettled)
+        return text;
+    text +=
+        ", " + humanBytes(static_cast<std::uint64_t>(static_cast<double>(bytes) / seconds)) + "/s";
+    if (m_position > 0 && m_position < m_upper) {
+        const double left = seconds * (m_upper - m_position) / m_position;
+        text += ", ETA " + clockTime(std::chrono::seconds(static_cast<long long>(left)));
     }
-    if (!m_counting || m_position == m_lastShownPosition)
-        return;
-    if (force || atEnd || now - m_lastShown >= m_lineInterval) {
-        printLineLocked();
-        m_lastShown = now;
-    }
+    if (status.pauseLeft)
+        return text + "; " + pauseText(*status.pauseLeft);
+    if (!status.currentFile.empty())
+        text += ", " + status.currentFile;
+    return text;
 }
 
-void TerminalProgress::drawBarLocked() {
+std::string TerminalProgress::barLine(const LiveStatus& status) const {
+    if (m_counting)
+        return countText(status, true);
     const long span = std::max(1L, static_cast<long>(m_upper) - m_lower);
     const long done = static_cast<long>(m_position) - m_lower;
     const int filled = static_cast<int>(std::clamp(done * kBarWidth / span, 0L, long{kBarWidth}));
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
-    if (m_counting)
-        std::fprintf(m_out, "\r%s [%s] %d/%d\x1b[K", m_title.c_str(), bar.c_str(), m_position,
-                     m_upper);
-    else
-        std::fprintf(m_out, "\r%s [%s]\x1b[K", m_title.c_str(), bar.c_str());
+    std::string line = m_title + " [" + bar + "]";
+    if (status.pauseLeft)
+        line += " " + pauseText(*status.pauseLeft);
+    return line;
+}
+
+void TerminalProgress::drawBar(const LiveStatus& status) {
+    // One column short of the width: a full line would wrap on some terminals.
+    const std::string line = fitted(barLine(status), terminalColumns(m_out) - 1);
+    std::fprintf(m_out, "\r%s\x1b[K", line.c_str());
     std::fflush(m_out);
     m_barOnScreen = true;
 }
 
-void TerminalProgress::printLineLocked() {
-    std::fprintf(m_out, "%s %d/%d\n", m_title.c_str(), m_position, m_upper);
+void TerminalProgress::printLine(const LiveStatus& status) {
+    const std::string line = m_counting ? countText(status, false) : m_title;
+    if (line == m_lastLine)
+        return;
+    std::fprintf(m_out, "%s\n", line.c_str());
     std::fflush(m_out);
-    m_lastShownPosition = m_position;
+    m_lastLine = line;
+}
+
+void TerminalProgress::update(const LiveStatus& status) {
+    std::lock_guard lock(m_mutex);
+    const auto now = Clock::now();
+    if (m_style == Style::Silent)
+        return;
+    if (m_style == Style::Bar && now - m_lastShown >= kRedrawInterval) {
+        drawBar(status);
+        m_lastShown = now;
+    } else if (m_style == Style::Lines && status.pauseLeft && !m_pauseAnnounced) {
+        std::fprintf(m_out, "%s\n", pauseText(*status.pauseLeft).c_str());
+        std::fflush(m_out);
+        m_pauseAnnounced = true;
+    } else if (m_style == Style::Lines && m_counting && now - m_lastShown >= m_lineInterval) {
+        printLine(status);
+        m_lastShown = now;
+    }
+}
+
+void TerminalProgress::finish(const LiveStatus& status) {
+    update(status);
+    std::lock_guard lock(m_mutex);
+    if (m_style == Style::Lines && m_counting)
+        printLine(status);
+    if (m_style == Style::Bar && m_barOnScreen) {
+        drawBar(status);
+        std::fputc('\n', m_out);
+        std::fflush(m_out);
+        m_barOnScreen = false;
+    }
 }

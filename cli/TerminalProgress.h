@@ -1,18 +1,27 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/ProgressCtrl.h"
 
-// The progress display of the command line. On a terminal one line is redrawn as a bar;
-// otherwise (a log file, a pipe) the count is printed as plain lines at a moderate rate.
-// Calls come from the worker and from the waiting front end alike.
+// What the front end learns between the worker's progress calls.
+struct LiveStatus {
+    std::uint64_t bytes = 0; // file data moved in this run
+    std::string currentFile;
+    std::optional<std::chrono::seconds> pauseLeft; // the pause after a failure
+};
+
+// The progress display of the command line. On a terminal one line is redrawn, fitted to the
+// terminal's width; otherwise (a log file, a pipe) plain lines at a moderate rate; or nothing.
+// The worker moves the count; the waiting front end draws.
 class TerminalProgress : public CProgressCtrl {
   public:
-    enum class Style { Bar, Lines };
+    enum class Style { Bar, Lines, Silent };
 
     TerminalProgress(std::FILE* out, Style style,
                      std::chrono::milliseconds lineInterval = std::chrono::seconds(2));
@@ -25,16 +34,21 @@ class TerminalProgress : public CProgressCtrl {
     // Shows a status title. With counting, the display names position and range from here on.
     void setTitle(const std::string& title, bool counting);
     int position() const;
+    // The file count of the transfer phase; 0 before it.
+    int total() const;
+    // Redraws when due.
+    void update(const LiveStatus& status);
     // Shows where the count ended and ends the bar's line, so that what follows starts on a
     // line of its own.
-    void finish();
+    void finish(const LiveStatus& status);
 
   private:
     using Clock = std::chrono::steady_clock;
 
-    void showLocked(bool force);
-    void drawBarLocked();
-    void printLineLocked();
+    std::string countText(const LiveStatus& status, bool detailed) const;
+    std::string barLine(const LiveStatus& status) const;
+    void drawBar(const LiveStatus& status);
+    void printLine(const LiveStatus& status);
 
     mutable std::mutex m_mutex;
     std::FILE* m_out;
@@ -47,6 +61,13 @@ class TerminalProgress : public CProgressCtrl {
     int m_upper = 100;
     int m_step = 10;
     int m_position = 0;
-    int m_lastShownPosition = -1;
+    std::string m_lastLine;
     Clock::time_point m_lastShown{};
+    Clock::time_point m_countingSince{};
+    bool m_pauseAnnounced = false;
 };
+
+// "1.5 MB", "320 B": a byte count for people.
+std::string humanBytes(std::uint64_t bytes);
+// "1:05", "1:02:03"
+std::string clockTime(std::chrono::seconds duration);

@@ -2,15 +2,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/ExitStatus.h"
 #include "cli/Options.h"
 #include "cli/QelRun.h"
 #include "engine/oplog/EngineState.h"
-
-namespace {
-
-constexpr int kUsageError = 64;
-
-} // namespace
 
 int main(int argc, char** argv) {
     const CommandLine commandLine =
@@ -23,8 +18,9 @@ int main(int argc, char** argv) {
         std::cout << "qel " << vlmFTPClient::kToolVersion << '\n';
         return 0;
     case CommandLine::Action::UsageError:
-        std::cerr << "qel: " << commandLine.error << '\n' << usageText();
-        return kUsageError;
+        std::cerr << "qel: " << commandLine.error << '\n'
+                  << shortUsageText() << "qel --help lists the options and exit statuses\n";
+        return kExitUsage;
     case CommandLine::Action::Run:
         break;
     }

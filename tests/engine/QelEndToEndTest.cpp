@@ -92,8 +92,8 @@ TEST(QelEndToEnd, AFailedRestoreExitsWithItsCodeAndResumes) {
     server.restart({"--fail-stor", "7"});
 
     const ProcessResult failed = command("restore", "--no-resume");
-    // 12003 does not fit an exit status; qel exits with 1 and names the code.
-    EXPECT_EQ(failed.exitCode, 1) << failed.out << failed.err;
+    // A refused transfer is a communication failure; the message names the detailed code.
+    EXPECT_EQ(failed.exitCode, 10) << failed.out << failed.err;
     EXPECT_NE((failed.out + failed.err).find("12003"), std::string::npos)
         << failed.out << failed.err;
     EXPECT_TRUE(fs::exists(folder / "k7.bad"));

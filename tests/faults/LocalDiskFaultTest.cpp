@@ -70,7 +70,9 @@ TEST(LocalDisk, FullDuringABackupThenResumedWithRoom) {
     const int large = scenario.positionOf("ST/VOICE.DAT");
     ASSERT_GT(large, 0);
     scenario.expectFailure(
-        failed, transferFailure(Op::Backup, disk.error(), "Operation failed:\n" + disk.errorText()),
+        failed,
+        transferFailure(Op::Backup, disk.error(),
+                        disk.errorText() + " (error " + std::to_string(disk.error()) + ")"),
         large);
     disk.makeRoom();
     scenario.setWrapper({});
@@ -129,7 +131,7 @@ TEST(LocalDisk, SubfolderThatCannotBeWrittenThenFixed) {
             first = file;
     ASSERT_GT(first, 0);
     scenario.expectFailure(
-        failed, transferFailure(Op::Backup, EACCES, "Operation failed:\nPermission denied"), first);
+        failed, transferFailure(Op::Backup, EACCES, "Permission denied (error 13)"), first);
 
     handToOrdinaryUser(blocked);
     fs::permissions(blocked, fs::perms::owner_write, fs::perm_options::add);
@@ -147,8 +149,8 @@ TEST(LocalDisk, FolderThatCannotBeWrittenThenFixed) {
 
     const ProcessResult failed = scenario.run(false);
     EXPECT_EQ(failed.exitCode, EACCES) << failed.out << failed.err << user.log();
-    EXPECT_NE(failed.err.find("Operation failed:\nPermission denied"), std::string::npos)
-        << failed.err;
+    EXPECT_NE(failed.err.find("qel: Operation failed: "), std::string::npos) << failed.err;
+    EXPECT_NE(failed.err.find("Permission denied"), std::string::npos) << failed.err;
     EXPECT_NE(user.log().find("(GetLastError code = 13)"), std::string::npos) << user.log();
     EXPECT_EQ(entriesOf(user.folder()), std::vector<std::string>());
     EXPECT_EQ(user.registryDirectory(), std::nullopt);

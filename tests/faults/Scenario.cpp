@@ -25,7 +25,14 @@ Outcome transferFailure(Op op, std::uint32_t code, const std::string& message) {
 }
 
 Outcome connectionFailure(const std::string& host, const std::string& logRecord) {
-    return {2, "Cannot connect to site " + host, "Velmora Qel tool version 2.0.55\n" + logRecord};
+    return {2, "Communication problem encountered with site " + host,
+            "Velmora Qel tool version 2.0.55\n" + logRecord};
+}
+
+int exitStatusAfterLogin(std::uint32_t code) {
+    if (code == 2 || code == 10 || (code >= 12000 && code <= 12999))
+        return 10;
+    return code <= 125 ? static_cast<int>(code) : 1;
 }
 
 Scenario::Scenario(Op op, int mailboxFiles, std::size_t largeFileBytes) : m_op(op) {
@@ -90,8 +97,7 @@ std::string Scenario::localPathOf(const std::string& relative) const {
 }
 
 void Scenario::expectFailure(const ProcessResult& result, const Outcome& outcome, int firstLeft) {
-    const int status = outcome.code <= 125 ? static_cast<int>(outcome.code) : 1;
-    EXPECT_EQ(result.exitCode, status) << result.out << result.err;
+    EXPECT_EQ(result.exitCode, exitStatusAfterLogin(outcome.code)) << result.out << result.err;
     EXPECT_NE(printedResult(result).find(outcome.message), std::string::npos)
         << "expected \"" << outcome.message << "\" in\n"
         << printedResult(result);

@@ -24,6 +24,9 @@ struct Outcome {
 Outcome transferFailure(Op op, std::uint32_t code, const std::string& message);
 // The result of an FTP exception that ended the run in the driver.
 Outcome connectionFailure(const std::string& host, const std::string& logRecord);
+// qel's exit status for a failure recorded with this code once the server had been reached:
+// every communication failure is 10, a local error keeps its number where it fits.
+int exitStatusAfterLogin(std::uint32_t code);
 
 class Scenario {
   public:

@@ -122,8 +122,8 @@ std::vector<std::string> switchesFor(const Scenario& scenario, Fault fault, At a
 
 // What each fault must end with, as the user and the operation log see it.
 Outcome outcomeOf(Fault fault, Op op, const std::string& host) {
-    const std::string failed = "Operation failed:";
     const std::string communication = "Communication problem encountered with site " + host;
+    const std::string failed = communication + " while moving ";
     switch (fault) {
     case Fault::Answer550:
         return transferFailure(op, 12003, failed);
@@ -139,8 +139,7 @@ Outcome outcomeOf(Fault fault, Op op, const std::string& host) {
     case Fault::StallLogin:
         return connectionFailure(host, "The operation timed out");
     case Fault::LostDirectory:
-        return {2, "Cannot connect to site " + host,
-                "the server did not report its current directory before "};
+        return {2, failed, "the server did not report its current directory before "};
     }
     return {};
 }
