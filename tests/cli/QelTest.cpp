@@ -22,6 +22,8 @@ namespace {
 
 extern "C" char** environ;
 
+constexpr std::size_t kTerminalColumns = 60;
+
 struct TerminalRun {
     int exitCode = -1;
     std::string screen; // everything qel wrote to its terminal
@@ -47,7 +49,10 @@ TerminalRun runOnTerminal(const std::vector<std::string>& argv,
     envp.push_back(nullptr);
 
     int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    winsize narrow{};
+    narrow.ws_row = 24;
+    narrow.ws_col = kTerminalColumns;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &narrow);
     if (pid == 0) {
         execve(args[0], args.data(), envp.data());
         _exit(127);
@@ -393,6 +398,23 @@ TEST_F(QelTest, TimeoutEndsAStalledTransferWithTen) {
         << result.err;
 }
 
+// Every redraw of the progress line fits the terminal: none wraps into a line of its own.
+void expectProgressFits(const std::string& screen) {
+    std::size_t start = 0;
+    while (start < screen.size()) {
+        std::size_t end = screen.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = screen.size();
+        std::string piece = screen.substr(start, end - start);
+        if (piece.ends_with("\x1b[K"))
+            piece.resize(piece.size() - 3);
+        if (piece.starts_with("Data backup: ") && piece.find(" of ") == std::string::npos) {
+            EXPECT_LT(piece.size(), kTerminalColumns) << piece;
+        }
+        start = end + 1;
+    }
+}
+
 // "Data backup: N of M files" of the summary line; -1 when there is none.
 int filesInSummary(const std::string& output) {
     static const std::regex summary("Data backup: (\\d+) of \\d+ files");
@@ -443,6 +465,8 @@ TEST_F(QelTest, ResumeQuestionOnlyOnATerminalAndMismatchesNamed) {
             arguments.insert(arguments.begin(), qelBinary().string());
             const TerminalRun result = runOnTerminal(arguments, environment(), *c.typed);
             EXPECT_EQ(result.exitCode, 0) << result.screen;
+            EXPECT_NE(result.screen.find("\rData backup: "), std::string::npos) << result.screen;
+            expectProgressFits(result.screen);
             output = result.screen;
         } else {
             const ProcessResult result = qel(run(c.operation, c.host));
