@@ -88,6 +88,8 @@ std::string communicationHint(const RunReport::Failure& failure, const CliOption
         return "the server was silent for " + timeoutText(options) +
                "; check the server and the network (--timeout sets the limit)";
     case ERROR_INTERNET_EXTENDED_ERROR:
+        if (mentions(failure.text, "error: 4"))
+            return "the server refused for the moment; try again later";
         return "the server refused the command; check the file and the free space on the server";
     default:
         return "the connection was lost; check the server and the network";

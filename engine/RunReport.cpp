@@ -10,6 +10,12 @@ std::string RunReport::currentFile() const {
     return m_currentFile;
 }
 
+void RunReport::fileMoved() {
+    std::lock_guard lock(m_mutex);
+    m_currentFile.clear();
+    m_filesMoved.fetch_add(1, std::memory_order_relaxed);
+}
+
 void RunReport::failed(std::uint32_t code, std::string text) {
     std::lock_guard lock(m_mutex);
     if (!m_failure)

@@ -28,7 +28,8 @@ class RunReport {
     void movingFile(const std::string& path);
     std::string currentFile() const;
     std::size_t filesMoved() const { return m_filesMoved.load(std::memory_order_relaxed); }
-    void fileMoved() { m_filesMoved.fetch_add(1, std::memory_order_relaxed); }
+    // Between two files no file is in flight: a failure there belongs to none of them.
+    void fileMoved();
 
     // The first failure of the run wins: what follows (a marker left alone) is its effect.
     void failed(std::uint32_t code, std::string text);
