@@ -32,8 +32,8 @@ std::string fitted(const std::string& text, int columns) {
 }
 
 std::string pauseText(std::chrono::seconds left) {
-    return "failed; retrying is not automatic: saving state, waiting " + clockTime(left) +
-           " as the server requires";
+    return "failed: saving state, waiting " + clockTime(left) +
+           " as the server requires (retrying is not automatic)";
 }
 
 } // namespace
@@ -117,24 +117,28 @@ int TerminalProgress::total() const {
     return m_counting ? m_upper : 0;
 }
 
-std::string TerminalProgress::countText(const LiveStatus& status, bool detailed) const {
-    const std::uint64_t bytes = status.bytes;
-    std::string text = m_title + " " + std::to_string(m_position) + "/" + std::to_string(m_upper) +
-                       " files, " + humanBytes(bytes);
-    if (!detailed)
-        return text;
+std::string TerminalProgress::rateAndEta(std::uint64_t bytes) const {
     const auto elapsed = Clock::now() - m_countingSince;
-    const double seconds = std::chrono::duration<double>(elapsed).count();
     if (elapsed < kSettled)
-        return text;
-    text +=
+        return {};
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    std::string text =
         ", " + humanBytes(static_cast<std::uint64_t>(static_cast<double>(bytes) / seconds)) + "/s";
     if (m_position > 0 && m_position < m_upper) {
         const double left = seconds * (m_upper - m_position) / m_position;
         text += ", ETA " + clockTime(std::chrono::seconds(static_cast<long long>(left)));
     }
+    return text;
+}
+
+std::string TerminalProgress::countText(const LiveStatus& status, bool detailed) const {
+    std::string text = m_title + " " + std::to_string(m_position) + "/" + std::to_string(m_upper) +
+                       " files, " + humanBytes(status.bytes);
+    if (!detailed)
+        return text;
     if (status.pauseLeft)
         return text + "; " + pauseText(*status.pauseLeft);
+    text += rateAndEta(status.bytes);
     if (!status.currentFile.empty())
         text += ", " + status.currentFile;
     return text;
@@ -180,7 +184,8 @@ void TerminalProgress::update(const LiveStatus& status) {
         drawBar(status);
         m_lastShown = now;
     } else if (m_style == Style::Lines && status.pauseLeft && !m_pauseAnnounced) {
-        std::fprintf(m_out, "%s\n", pauseText(*status.pauseLeft).c_str());
+        const std::string line = countText(status, false) + "; " + pauseText(*status.pauseLeft);
+        std::fprintf(m_out, "%s\n", line.c_str());
         std::fflush(m_out);
         m_pauseAnnounced = true;
     } else if (m_style == Style::Lines && m_counting && now - m_lastShown >= m_lineInterval) {

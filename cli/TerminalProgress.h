@@ -45,6 +45,7 @@ class TerminalProgress : public CProgressCtrl {
   private:
     using Clock = std::chrono::steady_clock;
 
+    std::string rateAndEta(std::uint64_t bytes) const;
     std::string countText(const LiveStatus& status, bool detailed) const;
     std::string barLine(const LiveStatus& status) const;
     void drawBar(const LiveStatus& status);
