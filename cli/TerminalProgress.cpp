@@ -32,8 +32,9 @@ std::string fitted(const std::string& text, int columns) {
 }
 
 std::string pauseText(std::chrono::seconds left) {
-    return "failed: saving state, waiting " + clockTime(left) +
-           " as the server requires (retrying is not automatic)";
+    // The countdown first: a narrow terminal cuts the end of the line.
+    return "waiting " + clockTime(left) +
+           " after a failure, as the server requires; saving state, retrying is not automatic";
 }
 
 } // namespace

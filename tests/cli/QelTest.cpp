@@ -479,6 +479,20 @@ TEST_F(QelTest, ResumeQuestionOnlyOnATerminalAndMismatchesNamed) {
     }
 }
 
+// On a terminal, the pause after a failed transfer counts down on the progress line.
+TEST_F(QelTest, PauseAfterAFailureCountsDownOnATerminal) {
+    FtpTestServer server(withFaults({"--fail-retr", "2"}));
+    makeSampleServerTree(server.root(), {.mailboxFiles = 4, .largeFileBytes = 100});
+    std::vector<std::string> arguments = run("backup", server.hostEntry());
+    arguments.back() = "0.05"; // the two minutes become six seconds
+    arguments.insert(arguments.begin(), qelBinary().string());
+    const TerminalRun result = runOnTerminal(arguments, environment(), "");
+    EXPECT_EQ(result.exitCode, 10) << result.screen;
+    EXPECT_NE(result.screen.find("\rData backup: 1/"), std::string::npos) << result.screen;
+    EXPECT_NE(result.screen.find(" B; waiting 0:0"), std::string::npos) << result.screen;
+    expectProgressFits(result.screen);
+}
+
 // The JSON object on stdout, read by a real JSON parser, as "key" -> value text.
 std::map<std::string, std::string> parseJson(const TempDir& scratch, const std::string& text) {
     writeFile(scratch / "summary.json", text);
