@@ -10,7 +10,6 @@
 #include "engine/Operations.h"
 #include "engine/RecoveryFiles.h"
 #include "engine/TransferLoopPaths.h"
-#include "fileaccess/FtpWrappers.h"
 #include "remotelog/RemoteLogFileManager.h"
 #include "remotelog/ServerLogin.h"
 
@@ -77,8 +76,8 @@ bool restoreUploads(const std::string& folder, TreeFiles& uploads, std::FILE* ou
 
 void planBackup(CFtpConnection& connection, const std::string& folder, std::FILE* out,
                 RunOutcome& outcome) {
-    if (!RemoteFileExists(&connection, kSafeMarker))
-        return endWith(outcome, RESULT_BACKUP_NOT_INITIATED);
+    if (const std::uint32_t refused = checkServerForTrees(&connection, RESULT_BACKUP_NOT_INITIATED))
+        return endWith(outcome, refused);
     TreeFiles fetches;
     if (auto problem = listServerTrees(connection, fetches)) {
         std::fprintf(out, "%s\n", problem->c_str());
@@ -93,8 +92,9 @@ void planBackup(CFtpConnection& connection, const std::string& folder, std::FILE
 
 void planRestore(CFtpConnection& connection, const std::string& folder, std::FILE* out,
                  RunOutcome& outcome) {
-    if (!RemoteFileExists(&connection, kSafeMarker))
-        return endWith(outcome, RESULT_RESTORE_NOT_INITIATED);
+    if (const std::uint32_t refused =
+            checkServerForTrees(&connection, RESULT_RESTORE_NOT_INITIATED))
+        return endWith(outcome, refused);
     TreeFiles uploads;
     if (!checkBackupFolder() || !restoreUploads(folder, uploads, out))
         return endWith(outcome, RESULT_INVALID_BACKUP);

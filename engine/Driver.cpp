@@ -69,10 +69,10 @@ void logLine(const std::string& text) {
 
 // RESULT_OK when the server lists the marker, `missing` when it lists no such file. A lookup
 // that failed says nothing about the marker: a communication problem.
-std::uint32_t lookForSafeMarker(OperationContext& context, std::uint32_t missing) {
+std::uint32_t lookForSafeMarker(CFtpConnection* connection, std::uint32_t missing) {
     bool isDirectory = false;
     std::string failure;
-    switch (RemoteLookUp(context.connection.get(), kSafeMarker, isDirectory, failure)) {
+    switch (RemoteLookUp(connection, kSafeMarker, isDirectory, failure)) {
     case FindOutcome::Found:
         return RESULT_OK;
     case FindOutcome::Failed:
@@ -86,25 +86,28 @@ std::uint32_t lookForSafeMarker(OperationContext& context, std::uint32_t missing
     return missing;
 }
 
-// Backup and restore find their trees by the names the server reports; a server that names
-// them otherwise would have a backup miss files and a restore write to the wrong places.
-std::uint32_t checkServerForTrees(OperationContext& context, std::uint32_t missingMarker) {
-    const std::uint32_t marker = lookForSafeMarker(context, missingMarker);
+} // namespace
+
+std::uint32_t checkServerForTrees(CFtpConnection* connection, std::uint32_t missingMarker) {
+    const std::uint32_t marker = lookForSafeMarker(connection, missingMarker);
     if (marker != RESULT_OK)
         return marker;
-    return serverFollowsPathDialect(context.connection.get()) ? RESULT_OK : RESULT_TRANSFER_FAILED;
+    return serverFollowsPathDialect(connection) ? RESULT_OK : RESULT_TRANSFER_FAILED;
 }
+
+namespace {
 
 std::uint32_t dispatch(OperationContext& context, const std::string& folder,
                        CInternetSession& session) {
     switch (context.operation) {
     case Backup:
-        if (const std::uint32_t refused = checkServerForTrees(context, RESULT_BACKUP_NOT_INITIATED))
+        if (const std::uint32_t refused =
+                checkServerForTrees(context.connection.get(), RESULT_BACKUP_NOT_INITIATED))
             return refused;
         return static_cast<std::uint32_t>(doBackup(context, folder, session, context.resume));
     case Restore:
         if (const std::uint32_t refused =
-                checkServerForTrees(context, RESULT_RESTORE_NOT_INITIATED))
+                checkServerForTrees(context.connection.get(), RESULT_RESTORE_NOT_INITIATED))
             return refused;
         if (unfinishedOperationIs(Backup)) {
             logLine("doRestore: k7.bad holds an unfinished backup; finish it with a resumed "
