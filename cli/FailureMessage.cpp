@@ -125,8 +125,9 @@ std::vector<std::string> communicationFailure(const CliOptions& options,
     if (!failure->file.empty())
         first += " while moving " + failure->file;
     std::vector<std::string> lines = {first};
-    lines.push_back(failure->text.empty() ? "code " + std::to_string(failure->code)
-                                          : withCode(*failure));
+    lines.push_back(failure->text.empty()
+                        ? "the transfer failed (code " + std::to_string(failure->code) + ")"
+                        : withCode(*failure));
     lines.push_back(communicationHint(*failure, options));
     return lines;
 }

@@ -65,8 +65,7 @@ TEST_P(OneShotFault, WholeWorkOrAFailureAHealedRunCompletes) {
 
     const ProcessResult broken = scenario.run(false);
     const std::string log = scenario.user().log();
-    EXPECT_EQ(broken.exitCode, c.code <= 125 ? static_cast<int>(c.code) : 1)
-        << broken.out << broken.err << log;
+    EXPECT_EQ(broken.exitCode, exitStatusAfterLogin(c.code)) << broken.out << broken.err << log;
     scenario.expectNothingBroken();
     if (broken.exitCode == 0) {
         expectWholeWork(scenario, source);
