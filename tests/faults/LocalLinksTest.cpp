@@ -66,7 +66,15 @@ INSTANTIATE_TEST_SUITE_P(
                      fs::create_symlink(outside / "planted.dat", file);
                  },
                  "M1000.vox is a symbolic link; remove it or put what it points to in its place",
-                 9}),
+                 9},
+        // Not a link, but the same steer: one local file whose name the server reads as a
+        // climb out of its trees ("STOR 7.0/ST/../../planted.dat").
+        LinkCase{"RestoreWithoutListingOfANameThatClimbs", Op::Restore,
+                 [](const fs::path& folder, const fs::path&) {
+                     fs::remove(folder / "k7.lst");
+                     writeFile(folder / "ST" / "..\\..\\planted.dat", "climbs out");
+                 },
+                 "a file name in the local folder leads outside the server's trees", 9}),
     [](const auto& info) { return std::string(info.param.name); });
 
 std::size_t gettingCount(Scenario& scenario) {
