@@ -25,6 +25,8 @@ bool isSeparator(char c) {
 
 // A step the walk cannot do without: no pattern may then pass for one without files.
 struct ListingFailed {
+    ListingFailed(std::string whatFailed, std::string serverReply)
+        : what(std::move(whatFailed)), reply(std::move(serverReply)) {}
     std::string what;
     std::string reply;
 };
