@@ -32,10 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text.find('\0') != std::string::npos)
         return 0;
 
-    // A download: the loop refuses a local path with a ".." component; any other must be
-    // below the local folder.
+    // A download: the loop stores only where landsInItsPlace allows, and that is always below
+    // the local folder (an empty name maps to the folder itself, which it refuses).
     const std::string local = localPathForRemote(text, kRemoteRoot, kFolder);
-    require(climbsOut(local) || below(local, kFolder));
+    require(!landsInItsPlace(local, kFolder, true) || below(local, kFolder));
+    require(!landsInItsPlace(local, kFolder, false) || below(local, kFolder));
     // A name without ".." components never needs that refusal.
     if (!climbsOut(text))
         require(below(localPathForRemote(kRemoteRoot + "access2/" + text, kRemoteRoot, kFolder),
