@@ -1,5 +1,8 @@
 #include "cli/ExitStatus.h"
 
+#include <cerrno>
+#include <csignal>
+
 #include "engine/OperationTypes.h"
 #include "platform/LastError.h"
 
@@ -17,9 +20,14 @@ constexpr Row kRows[] = {
     {6, "the Backup was not initiated from Velmora Manager"},
     {7, "the Restore was not initiated from Velmora Manager"},
     {8, "unknown operation"},
-    {9, "the local folder holds no valid backup, or verify found differences"},
+    {9, "the local folder holds no valid backup, an unfinished run of the other operation "
+        "(resume it, or start afresh with --no-resume), or verify found differences"},
     {kExitCommunication, "communication failed after the login: time-out, connection lost or "
                          "reset, a command or transfer the server refused"},
+    {EBUSY, "another run is using the local folder; nothing was changed"},
+    {128 + SIGHUP, "stopped by SIGHUP; run the same command with --resume"},
+    {128 + SIGINT, "stopped by SIGINT; run the same command with --resume"},
+    {128 + SIGTERM, "stopped by SIGTERM; run the same command with --resume"},
     {kExitOtherError, "a local system error numbered above 125 or like one of the statuses "
                       "above"},
     {kExitUsage, "usage error"},
@@ -73,7 +81,7 @@ std::string exitStatusTable() {
     for (const Row& row : kRows) {
         const std::string status = std::to_string(row.status);
         table += "  " + status + std::string(6 - status.size(), ' ') + row.meaning + "\n";
-        if (row.status == kExitCommunication)
+        if (row.status == EBUSY)
             table += "  4-125 other: a local system error: its error number (the message names "
                      "it)\n";
     }
