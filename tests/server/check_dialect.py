@@ -448,6 +448,24 @@ class Faults(unittest.TestCase):
                 with self.assertRaisesRegex(ftplib.error_temp, "^421"):
                     server.connect(login=False)
 
+    def test_max_sessions_refuses_while_full_and_admits_after_a_close(self):
+        with Server("--max-sessions", "2") as server:
+            first, second = server.connect(), server.connect()
+            with self.assertRaisesRegex(ftplib.error_temp, "^421 Too many connections"):
+                server.connect(login=False)
+            first.voidcmd("NOOP")
+            second.voidcmd("NOOP")
+            # The server has let go of the session once it closes its end.
+            first.sendcmd("QUIT")
+            self.assertEqual(first.sock.recv(1), b"")
+            first.close()
+            third = server.connect()
+            third.voidcmd("NOOP")
+            with self.assertRaisesRegex(ftplib.error_temp, "^421"):
+                server.connect(login=False)
+            close(second)
+            close(third)
+
     def test_failed_logins_do_not_count(self):
         with Server("--max-logins", "1") as server:
             ftp = server.connect(login=False)

@@ -175,6 +175,8 @@ class FaultPlan:
         self.counts = collections.Counter()
         self.logins = 0
         self.max_logins = args.max_logins
+        self.sessions = 0
+        self.max_sessions = args.max_sessions
         self.transfer_faults = {"RETR": {}, "STOR": {}}
         self._plan("RETR", args.stall_data_retr, STALL_DATA)
         self._plan("RETR", args.drop_data_retr, ABORT_DATA)
@@ -218,6 +220,9 @@ class FaultPlan:
 
     def logins_exhausted(self):
         return self.max_logins is not None and self.logins >= self.max_logins
+
+    def sessions_full(self):
+        return self.max_sessions is not None and self.sessions >= self.max_sessions
 
     def refuses_delete(self, canonical_path):
         return canonical_path in self.refused_deletes
@@ -324,16 +329,23 @@ class VelmoraHandler(FTPHandler):
     def __init__(self, conn, server, ioloop=None):
         self.transfer_fault = None
         self._silenced = False
+        self._in_session = False
         self._command = ""
         self._command_number = 0
         self._raw_arg = ""
         super().__init__(conn, server, ioloop)
 
     def handle(self):
+        if self.faults.sessions_full():
+            self.respond("421 Too many connections; service not available.")
+            self.close_when_done()
+            return
         if self.faults.logins_exhausted():
             self.respond("421 Too many logins; service not available.")
             self.close_when_done()
             return
+        self._in_session = True
+        self.faults.sessions += 1
         if "multiline" in self.faults.hostile:
             self.push("220-Velmora test server\r\n220-second line\r\n")
         if "trickle" in self.faults.hostile:
@@ -350,6 +362,13 @@ class VelmoraHandler(FTPHandler):
             return
         super(FTPHandler, self).push(self.TRICKLE[index : index + 1])
         self.ioloop.call_later(0.05, self._trickle, (index + 1) % len(self.TRICKLE), _errback=self.handle_error)
+
+    def close(self):
+        # A refused connection never took a place, and close() may run more than once.
+        if self._in_session:
+            self._in_session = False
+            self.faults.sessions -= 1
+        super().close()
 
     def handle_auth_success(self, home, password, msg_login):
         super().handle_auth_success(home, password, msg_login)
@@ -593,6 +612,13 @@ def parse_args(argv):
         % ", ".join(str(code) for code in sorted(CANNED_REPLIES)),
     )
     faults.add_argument("--max-logins", type=int, metavar="N", help="after N logins, greet new connections with 421 and close")
+    faults.add_argument(
+        "--max-sessions",
+        type=int,
+        metavar="N",
+        help="while N connections are open at once, greet a further one with 421 and close it; "
+        "it does not count",
+    )
     faults.add_argument("--fail-pwd", action="store_true", help="every PWD answers 550")
     faults.add_argument("--fail-pwd-after", type=int, metavar="N", help="PWD answers 550 from its Nth use on")
     faults.add_argument(
