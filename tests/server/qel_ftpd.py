@@ -27,7 +27,7 @@ sys.modules.setdefault("OpenSSL", None)
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import BufferedIteratorProducer, DTPHandler, FileProducer, FTPHandler, _FileReadWriteError
+from pyftpdlib.handlers import ActiveDTP, BufferedIteratorProducer, DTPHandler, FileProducer, FTPHandler, _FileReadWriteError
 from pyftpdlib.ioloop import RetryError
 from pyftpdlib.servers import FTPServer
 
@@ -319,10 +319,23 @@ class FaultyDTPHandler(DTPHandler):
 # --- Control connections -------------------------------------------------------
 
 
+class HandingOverActiveDTP(ActiveDTP):
+    """pyftpdlib keeps the PORT connector after it has handed its socket to the data channel
+    and closes it again when the session ends or the next PORT comes. By then its descriptor
+    number may belong to another session's connection, which is then dropped from the event
+    loop and never answered (pyftpdlib pull request 657). Sessions at once hit it at once."""
+
+    def handle_connect(self):
+        super().handle_connect()
+        if self.cmd_channel.data_channel is not None and self.cmd_channel._dtp_connector is self:
+            self.cmd_channel._dtp_connector = None
+
+
 class VelmoraHandler(FTPHandler):
     banner = BANNER
     abstracted_fs = DialectFS
     dtp_handler = FaultyDTPHandler
+    active_dtp = HandingOverActiveDTP
     auth_failed_timeout = 0
     faults = None
 
