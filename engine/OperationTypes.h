@@ -52,9 +52,13 @@ struct OperationContext {
     std::int32_t resume = 0;
     // The user chose to start afresh: a backup may then discard an unfinished restore.
     bool discardUnfinished = false;
+    // Files in flight at once, each over its own connection; 1 moves them one after another.
+    std::int32_t filesAtOnce = 1;
     // Optional: what a front end wants to tell beyond the result code.
     RunReport* report = nullptr;
 };
+
+inline constexpr std::int32_t kMaxFilesAtOnce = 16;
 
 inline constexpr const char* kSafeMarker = "7.1/safe";
 inline constexpr const char* kRestoreMarker = "7.1/safe2";

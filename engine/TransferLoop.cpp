@@ -5,39 +5,20 @@
 #include "engine/Connection.h"
 #include "engine/RunReport.h"
 #include "engine/TransferLoopCheckpoint.h"
+#include "engine/TransferLoopParallel.h"
 #include "engine/TransferLoopProgress.h"
-#include "platform/LastError.h"
+#include "engine/TransferLoopReport.h"
 #include "platform/Sleep.h"
 #include "platform/StopRequest.h"
 #include "platform/TempFile.h"
 
-namespace {
-
-// The front end names the file and the server's words; the code alone says little. The
-// recorded error, not the result: a local error number that would read as a result code
-// comes back as 10.
-void reportFailedFile(RunReport* report, int result) {
-    if (!report)
-        return;
-    if (result == static_cast<int>(RESULT_FTP_FAILED)) {
-        report->failed(ERROR_INTERNET_EXTENDED_ERROR,
-                       "The server did not report its current directory");
-        return;
-    }
-    const std::uint32_t code = GetLastError();
-    report->failed(code, IsInternetError(code) ? GetLastErrorText() : std::string());
-}
-
-void reportLeftFiles(RunReport* report, const CFileItemList& files) {
-    if (report)
-        report->leftForRecovery(files.GetCount());
-}
-
-} // namespace
-
 int runTransferLoop(OperationContext& context, CInternetSession& session, CFileItemList& files,
                     const std::string& localFolder, std::int32_t recoveryCode,
-                    const std::function<void()>& beforeFirstFile, const MoveOneFile& moveOne) {
+                    const std::function<void()>& beforeFirstFile, const MakeMover& makeMover) {
+    if (context.filesAtOnce > 1)
+        return runParallelTransferLoop(context, files, localFolder, recoveryCode, beforeFirstFile,
+                                       makeMover);
+    const MoveOneFile moveOne = makeMover(context);
     int result = 0;
     bool failed = false;
     int batch = 0;

@@ -74,50 +74,52 @@ bool refuseLinkedFolder(const std::string& localFolder, const std::string& local
 int getNormalFiles(OperationContext& context, const std::string& remoteRoot,
                    const std::string& localFolder, CFileItemList& files, CInternetSession& session,
                    bool backup) {
-    std::string lastLocalDirectory;
-    const auto moveOne = [&](const CFileItem& file, TransferStatistics& statistics) {
-        const std::string remotePath = file.GetPath();
-        const std::string localPath = localPathForRemote(remotePath, remoteRoot, localFolder);
-        if (refuseOutsideItsPlace(remotePath, localPath, localFolder, backup) ||
-            refuseLinkedFolder(localFolder, localPath))
-            return failedTransferResult("getNormalFiles");
+    const auto makeMover = [&](OperationContext& owner) -> MoveOneFile {
+        return [&, lastLocalDirectory = std::string()](const CFileItem& file,
+                                                       TransferStatistics& statistics) mutable {
+            const std::string remotePath = file.GetPath();
+            const std::string localPath = localPathForRemote(remotePath, remoteRoot, localFolder);
+            if (refuseOutsideItsPlace(remotePath, localPath, localFolder, backup) ||
+                refuseLinkedFolder(localFolder, localPath))
+                return failedTransferResult("getNormalFiles");
 
-        reconnect(context, session);
-        const std::string currentDirectory =
-            RemoteChangeToParentDir(context.connection.get(), remotePath);
-        if (currentDirectory.empty()) {
-            logMessage(formatString("getNormalFiles: the server did not report its current "
-                                    "directory before %s\n",
-                                    remotePath.c_str()));
-            return static_cast<int>(RESULT_FTP_FAILED);
-        }
-        logGetting(remotePath, localPath, currentDirectory);
-        statistics.startFile();
+            reconnect(owner, session);
+            const std::string currentDirectory =
+                RemoteChangeToParentDir(owner.connection.get(), remotePath);
+            if (currentDirectory.empty()) {
+                logMessage(formatString("getNormalFiles: the server did not report its current "
+                                        "directory before %s\n",
+                                        remotePath.c_str()));
+                return static_cast<int>(RESULT_FTP_FAILED);
+            }
+            logGetting(remotePath, localPath, currentDirectory);
+            statistics.startFile();
 
-        std::string localDirectory = localPath;
-        RemoveFileName(localDirectory);
-        std::uint32_t directoryError = 0;
-        if (localDirectory != lastLocalDirectory) {
-            lastLocalDirectory = localDirectory;
-            if (LocalMakeDirs(localDirectory) != 0)
-                directoryError = static_cast<std::uint32_t>(errno);
-        }
-        const int result = RemoteGetFile(context.connection.get(), remotePath, localPath);
-        statistics.endFile();
-        if (result == 0 && receivedShort(file, localPath))
-            return failedTransferResult("getNormalFiles");
-        if (result != 0) {
-            // Without its folder the download fails with "no such file"; the folder's own
-            // error is the one that tells the administrator what to fix.
-            if (directoryError != 0)
-                SetLastError(directoryError);
-            return failedTransferResult("getNormalFiles");
-        }
-        statistics.fileTransferred(localPath);
-        return 0;
+            std::string localDirectory = localPath;
+            RemoveFileName(localDirectory);
+            std::uint32_t directoryError = 0;
+            if (localDirectory != lastLocalDirectory) {
+                lastLocalDirectory = localDirectory;
+                if (LocalMakeDirs(localDirectory) != 0)
+                    directoryError = static_cast<std::uint32_t>(errno);
+            }
+            const int result = RemoteGetFile(owner.connection.get(), remotePath, localPath);
+            statistics.endFile();
+            if (result == 0 && receivedShort(file, localPath))
+                return failedTransferResult("getNormalFiles");
+            if (result != 0) {
+                // Without its folder the download fails with "no such file"; the folder's own
+                // error is the one that tells the administrator what to fix.
+                if (directoryError != 0)
+                    SetLastError(directoryError);
+                return failedTransferResult("getNormalFiles");
+            }
+            statistics.fileTransferred(localPath);
+            return 0;
+        };
     };
     const auto startAtTheRoot = [&] { RemoteChDir(context.connection.get(), "/"); };
     return runTransferLoop(context, session, files, localFolder,
                            backup ? kRecoveryCodeBackup : kRecoveryCodeLogFiles, startAtTheRoot,
-                           moveOne);
+                           makeMover);
 }

@@ -66,6 +66,12 @@ void TransferStatistics::fileTransferred(const std::string& localPath) {
         writeLine("perfile", m_fileTicks / 1000, m_fileBytes, rate(m_fileBytes, m_fileTicks, 1000));
 }
 
+void TransferStatistics::absorb(const TransferStatistics& other) {
+    m_totalBytes += other.m_totalBytes;
+    m_transferBytes = m_totalBytes;
+    m_transferTicks += other.m_transferTicks;
+}
+
 void TransferStatistics::endRun() {
     if (!gathering())
         return;

@@ -14,6 +14,9 @@ class TransferStatistics {
     void endFile();
     // Counts the file just moved, measured on its local copy, and writes its "perfile" line.
     void fileTransferred(const std::string& localPath);
+    // Adds the bytes and transfer time of files another set of figures counted (files moved at
+    // once count their own).
+    void absorb(const TransferStatistics& other);
     // Writes the "overall" and "minuswait" lines.
     void endRun();
 

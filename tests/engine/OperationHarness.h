@@ -18,6 +18,8 @@
 #include <system_error>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "common/ProgressCtrl.h"
 #include "engine/Driver.h"
 #include "engine/OperationTypes.h"
@@ -174,6 +176,7 @@ class OperationHarness {
 
     // Called on the worker's every pause, yields included (after the recording).
     std::function<void(std::uint32_t)> onPause;
+    int filesAtOnce = 1;
 
     RunResult run(OperationKind operation, const std::string& host, int debugLevel = 0,
                   int resume = 0) {
@@ -189,6 +192,7 @@ class OperationHarness {
         context.statusText = &status;
         context.debugLevel = debugLevel;
         context.resume = resume;
+        context.filesAtOnce = filesAtOnce;
         SetSleepHook([&](std::uint32_t ms) {
             if (ms != 0)
                 result.pauses.push_back(ms);
@@ -273,6 +277,26 @@ inline void makeNumberedTree(const fs::path& root, int files, int boxes, bool sa
     }
     if (safeMarker)
         putFile(root / "safe", "");
+}
+
+// The server's data trees, for comparing before and after.
+inline std::map<std::string, std::string> serverData(const fs::path& root) {
+    std::map<std::string, std::string> data;
+    for (const char* tree : {"access2", "ST"})
+        for (const auto& [path, bytes] : snapshotIfPresent(root / tree))
+            data[std::string(tree) + "/" + path] = bytes;
+    return data;
+}
+
+inline std::map<std::string, std::string> localData(const fs::path& folder) {
+    return serverData(folder);
+}
+
+// Backs the server up into `harness`'s folder; the server gets its "safe" marker back.
+inline void backUp(OperationHarness& harness, FtpTestServer& server) {
+    ASSERT_EQ(harness.run(Backup, server.hostEntry()).exitCode, 0u);
+    putFile(server.root() / "safe", "");
+    harness.clearLog();
 }
 
 } // namespace ops_test

@@ -29,19 +29,6 @@ std::vector<std::string> withPrefix(const std::string& prefix,
     return lines;
 }
 
-// The server's data trees, for comparing before and after.
-std::map<std::string, std::string> serverData(const fs::path& root) {
-    std::map<std::string, std::string> data;
-    for (const char* tree : {"access2", "ST"})
-        for (const auto& [path, bytes] : snapshotIfPresent(root / tree))
-            data[std::string(tree) + "/" + path] = bytes;
-    return data;
-}
-
-std::map<std::string, std::string> localData(const fs::path& folder) {
-    return serverData(folder);
-}
-
 // Makes the server differ from the backup: a file gone, one changed, one added.
 void alterServer(const fs::path& root) {
     const auto data = serverData(root);
@@ -52,13 +39,6 @@ void alterServer(const fs::path& root) {
     writeFile(root / it->first, "changed on the server");
     putFile(root / "access2" / "added" / "extra.dat", "not in the backup");
     putFile(root / "safe", "");
-}
-
-// Backs the server up into `harness`'s folder; the server gets its "safe" marker back.
-void backUp(OperationHarness& harness, FtpTestServer& server) {
-    ASSERT_EQ(harness.run(Backup, server.hostEntry()).exitCode, 0u);
-    putFile(server.root() / "safe", "");
-    harness.clearLog();
 }
 
 void copyBackup(const fs::path& from, const fs::path& to) {
