@@ -68,7 +68,7 @@ CommandLine usageError(std::string error) {
 
 bool takesValue(const std::string& name) {
     return name == "--host" || name == "--folder" || name == "--debug-level" || name == "--log" ||
-           name == "--pause-scale" || name == "--timeout";
+           name == "--pause-scale" || name == "--timeout" || name == "--parallel";
 }
 
 std::optional<std::string> applySwitch(CliOptions& options, const std::string& name, Flags& flags) {
@@ -101,6 +101,9 @@ std::optional<std::string> applyOption(CliOptions& options, const std::string& n
     else if (name == "--debug-level")
         return parseWholeNumber(name, value, std::int32_t{0}, kHighestDebugLevel,
                                 options.debugLevel);
+    else if (name == "--parallel")
+        return parseWholeNumber(name, value, std::int32_t{1}, kMaxFilesAtOnce,
+                                options.filesAtOnce);
     else if (name == "--timeout") {
         std::uint32_t seconds = 0;
         if (auto error =
@@ -230,6 +233,8 @@ std::string usageText() {
            "  --dry-run         connect and show what would change; change nothing\n"
            "  --timeout S       give up a connect, reply or transfer silent for S seconds\n"
            "                    (default 900)\n"
+           "  --parallel N      move up to N files at once, each over its own connection,\n"
+           "                    1 to 16 (default 1: one after another)\n"
            "  --passive         passive mode (EPSV/PASV), where the server cannot connect back\n"
            "  --quiet           print errors only\n"
            "  --json            one JSON summary on stdout at the end; progress on stderr\n"

@@ -18,6 +18,7 @@ struct CliOptions {
     std::string host;
     std::string folder;
     std::int32_t debugLevel = 0;
+    std::int32_t filesAtOnce = 1;
     ResumeMode resume = ResumeMode::Ask;
     std::optional<std::string> logFile;
     std::optional<double> pauseScale;

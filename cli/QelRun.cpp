@@ -215,6 +215,7 @@ RunOutcome runOperationWithProgress(const CliOptions& options, const std::string
     context.phase = &phase;
     context.statusText = &statusText;
     context.debugLevel = options.debugLevel;
+    context.filesAtOnce = options.filesAtOnce;
     context.resume = resume;
     context.discardUnfinished = options.resume == ResumeMode::NoResume;
     context.report = &report;

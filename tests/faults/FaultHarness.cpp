@@ -70,20 +70,26 @@ std::map<std::string, std::string> QelUser::environment() const {
             {"XDG_STATE_HOME", (home() / "state").string()}};
 }
 
+void QelUser::addOptions(const std::vector<std::string>& options) {
+    m_options.insert(m_options.end(), options.begin(), options.end());
+}
+
 std::vector<std::string> QelUser::arguments(Op op, const std::string& host, bool resume) const {
-    return {qelBinary().string(),
-            opName(op),
-            "--host",
-            host,
-            "--folder",
-            folder().string(),
-            "--pause-scale",
-            "0",
-            resume ? "--resume" : "--no-resume",
-            "--log",
-            logFile().string(),
-            "--debug-level",
-            "1"};
+    std::vector<std::string> argv{qelBinary().string(),
+                                  opName(op),
+                                  "--host",
+                                  host,
+                                  "--folder",
+                                  folder().string(),
+                                  "--pause-scale",
+                                  "0",
+                                  resume ? "--resume" : "--no-resume",
+                                  "--log",
+                                  logFile().string(),
+                                  "--debug-level",
+                                  "1"};
+    argv.insert(argv.end(), m_options.begin(), m_options.end());
+    return argv;
 }
 
 ProcessResult QelUser::run(Op op, const std::string& host, bool resume,

@@ -50,6 +50,8 @@ class QelUser {
     std::map<std::string, std::string> environment() const;
 
     std::vector<std::string> arguments(Op op, const std::string& host, bool resume) const;
+    // Options every later run of this user gets as well (--parallel N).
+    void addOptions(const std::vector<std::string>& options);
     // Runs qel to its end. `wrapper` goes before the program (privilege drop, limits).
     ProcessResult run(Op op, const std::string& host, bool resume,
                       const std::vector<std::string>& wrapper = {},
@@ -57,6 +59,7 @@ class QelUser {
 
   private:
     TempDir m_home;
+    std::vector<std::string> m_options;
 };
 
 // qel started in the background, for tests that kill it; killed when destroyed.
