@@ -247,6 +247,7 @@ void CProceedDialog::startWorker(int resume) {
     m_context.statusText = &m_statusText;
     m_context.failurePause = &m_failurePause;
     m_context.debugLevel = m_debugLevel;
+    m_context.filesAtOnce = m_filesAtOnce;
     m_context.resume = resume;
 
     m_progress->SetRange32(0, 100);

@@ -28,6 +28,7 @@ class CProceedDialog : public QDialog {
 
     void setOperationParameters(int operation, const QString& localFolder, const QString& host,
                                 int debugLevel);
+    void setFilesAtOnce(int filesAtOnce) { m_filesAtOnce = filesAtOnce; }
 
     // Shows the result message of an ended worker and closes the dialog: OK on success,
     // Cancel otherwise.
@@ -75,6 +76,7 @@ class CProceedDialog : public QDialog {
     QString m_localFolder;
     QString m_host;
     int m_debugLevel = 0;
+    int m_filesAtOnce = 1;
     bool m_phaseChangePending = true;
 
     // Shared with the worker; declared before the runner so that they outlive its thread.

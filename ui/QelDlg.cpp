@@ -1,5 +1,7 @@
 #include "ui/QelDlg.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -24,6 +26,8 @@
 namespace {
 
 const QString kDebugLevelEntry = QStringLiteral("Debug Level");
+// Hidden like the debug level: Log Files, this text as the folder and the number as the host.
+const QString kFilesAtOnceEntry = QStringLiteral("Files At Once");
 
 QString text(int id) {
     return QString::fromStdString(LoadString(id));
@@ -146,6 +150,8 @@ void CQelDlg::OnOK() {
     readControls();
     if (isDebugLevelEntry())
         setDebugLevel();
+    else if (isFilesAtOnceEntry())
+        setFilesAtOnce();
     else if (changeDirectory(m_localFolder))
         runOperation();
     else
@@ -163,9 +169,23 @@ void CQelDlg::setDebugLevel() {
                         MessageBoxes::Buttons::Ok);
 }
 
+bool CQelDlg::isFilesAtOnceEntry() const {
+    return m_operation == LogFiles && m_localFolder == kFilesAtOnceEntry;
+}
+
+// Out of range, the number is brought to the nearest that the engine takes.
+void CQelDlg::setFilesAtOnce() {
+    m_filesAtOnce = std::clamp(strToInt(m_host), 1, static_cast<int>(kMaxFilesAtOnce));
+    messageBoxes().show(this, QStringLiteral("Files moved at once set to ") +
+                                  QString::number(m_filesAtOnce),
+                        kFilesAtOnceEntry, MessageBoxes::Icon::Information,
+                        MessageBoxes::Buttons::Ok);
+}
+
 void CQelDlg::runOperation() {
     CProceedDialog progress(this);
     progress.setOperationParameters(m_operation, m_localFolder, m_host, m_debugLevel);
+    progress.setFilesAtOnce(m_filesAtOnce);
     if (progress.exec() == QDialog::Accepted)
         QDialog::accept();
 }

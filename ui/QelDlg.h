@@ -17,6 +17,7 @@ class CQelDlg : public QDialog {
     const QString& localFolder() const { return m_localFolder; }
     const QString& host() const { return m_host; }
     int debugLevel() const { return m_debugLevel; }
+    int filesAtOnce() const { return m_filesAtOnce; }
 
   protected:
     void accept() override;
@@ -30,6 +31,8 @@ class CQelDlg : public QDialog {
     void OnAbout();
     bool isDebugLevelEntry() const;
     void setDebugLevel();
+    bool isFilesAtOnceEntry() const;
+    void setFilesAtOnce();
     void runOperation();
     void reportMissingFolder();
     // Data exchange between the members and the controls.
@@ -45,4 +48,5 @@ class CQelDlg : public QDialog {
     QString m_host;
     QString m_localFolder;
     int m_debugLevel = 0;
+    int m_filesAtOnce = 1;
 };

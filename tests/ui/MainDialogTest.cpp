@@ -189,6 +189,40 @@ TEST_F(MainDialog, TheDebugLevelGoesToTheNextOperation) {
     EXPECT_EQ(child<QLineEdit>(dialog, "folderEdit").text(), qs(folder()));
 }
 
+// The files moved at once are set like the debug level, brought within 1 to 16, and go to the
+// next operation.
+TEST_F(MainDialog, TheHiddenEntrySetsTheFilesMovedAtOnce) {
+    struct Case {
+        const char* host;
+        int filesAtOnce;
+    };
+    const Case cases[] = {{"4", 4}, {"99", 16}, {"abc", 1}, {"-3", 1}};
+    FtpTestServer server;
+    server.stop();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        boxes.shown.clear();
+        CQelDlg dialog;
+        dialog.show();
+        fill(dialog, "logFilesRadio", QStringLiteral("Files At Once"), QString::fromLatin1(c.host));
+        child<QPushButton>(dialog, "okButton").click();
+
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text,
+                  QStringLiteral("Files moved at once set to ") + QString::number(c.filesAtOnce));
+        EXPECT_EQ(dialog.filesAtOnce(), c.filesAtOnce);
+
+        fill(dialog, "backupRadio", qs(folder()), QString::fromStdString(server.hostEntry()));
+        int handedOver = 0;
+        whenModalOpens<CProceedDialog>([&](CProceedDialog& progress) {
+            child<QPushButton>(progress, "continueButton").click();
+            handedOver = progress.context().filesAtOnce;
+        });
+        child<QPushButton>(dialog, "okButton").click();
+        EXPECT_EQ(handedOver, c.filesAtOnce);
+    }
+}
+
 TEST_F(MainDialog, RunsBackupRestoreAndLogFilesToTheEnd) {
     SampleTreeOptions tree;
     tree.logFiles = true;
