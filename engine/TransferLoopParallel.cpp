@@ -58,9 +58,11 @@ class ParallelLoop {
 
     int run(std::size_t filesAtOnce) {
         m_statistics.startRun();
-        m_active = std::min(filesAtOnce, m_files.GetCount());
+        // Counted before the first mover starts: each one that ends takes itself off.
+        const std::size_t count = std::min(filesAtOnce, m_files.GetCount());
+        m_active = count;
         std::vector<std::thread> movers;
-        for (std::size_t index = 0; index < m_active; ++index)
+        for (std::size_t index = 0; index < count; ++index)
             movers.emplace_back([this] { moveFiles(); });
         for (auto& mover : movers)
             mover.join();
