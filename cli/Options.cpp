@@ -102,8 +102,7 @@ std::optional<std::string> applyOption(CliOptions& options, const std::string& n
         return parseWholeNumber(name, value, std::int32_t{0}, kHighestDebugLevel,
                                 options.debugLevel);
     else if (name == "--parallel")
-        return parseWholeNumber(name, value, std::int32_t{1}, kMaxFilesAtOnce,
-                                options.filesAtOnce);
+        return parseWholeNumber(name, value, std::int32_t{1}, kMaxFilesAtOnce, options.filesAtOnce);
     else if (name == "--timeout") {
         std::uint32_t seconds = 0;
         if (auto error =

@@ -176,10 +176,9 @@ bool CQelDlg::isFilesAtOnceEntry() const {
 // Out of range, the number is brought to the nearest that the engine takes.
 void CQelDlg::setFilesAtOnce() {
     m_filesAtOnce = std::clamp(strToInt(m_host), 1, static_cast<int>(kMaxFilesAtOnce));
-    messageBoxes().show(this, QStringLiteral("Files moved at once set to ") +
-                                  QString::number(m_filesAtOnce),
-                        kFilesAtOnceEntry, MessageBoxes::Icon::Information,
-                        MessageBoxes::Buttons::Ok);
+    messageBoxes().show(
+        this, QStringLiteral("Files moved at once set to ") + QString::number(m_filesAtOnce),
+        kFilesAtOnceEntry, MessageBoxes::Icon::Information, MessageBoxes::Buttons::Ok);
 }
 
 void CQelDlg::runOperation() {
