@@ -29,7 +29,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import ActiveDTP, BufferedIteratorProducer, DTPHandler, FileProducer, FTPHandler, _FileReadWriteError
 from pyftpdlib.ioloop import RetryError
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import FTPServer, MultiprocessFTPServer
 
 USER = "tas"
 PASSWORD = "ulm D-XI"
@@ -590,6 +590,12 @@ def parse_args(argv):
         help="how long to wait for a given port that is busy (default 10)",
     )
     parser.add_argument("--verbose", action="store_true", help="log every command to stderr")
+    parser.add_argument(
+        "--fork-sessions",
+        action="store_true",
+        help="serve each session in a process of its own, as stock FTP servers do, so that "
+        "sessions at once run at once (for benchmarks: the fault switches then count per session)",
+    )
 
     faults = parser.add_argument_group("fault switches")
 
@@ -706,7 +712,8 @@ def make_server(args):
         (VelmoraHandler,),
         {"authorizer": authorizer, "faults": FaultPlan(args), "abstracted_fs": filesystem},
     )
-    server = FTPServer((args.bind, args.port), handler, backlog=512)
+    server_class = MultiprocessFTPServer if args.fork_sessions else FTPServer
+    server = server_class((args.bind, args.port), handler, backlog=512)
     server.max_cons = 0
     return server
 
