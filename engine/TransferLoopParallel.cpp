@@ -44,7 +44,7 @@ void prepareOwnContext(const OperationContext& loop, OperationContext& own) {
 void dropConnection(OperationContext& own) {
     try {
         closeConnection(own);
-    } catch (const CInternetException&) {
+    } catch (...) {
         own.connection.reset();
     }
 }
@@ -86,6 +86,19 @@ class ParallelLoop {
         prepareOwnContext(m_context, own);
         TransferStatistics statistics;
         statistics.startRun();
+        try {
+            moveUntilDone(own, statistics);
+        } catch (...) {
+            // Out of memory between two files: the run ends with what is left saved, not
+            // the process with nothing saved.
+            failed(nullptr, 0, std::current_exception());
+        }
+        dropConnection(own);
+        const std::lock_guard lock(m_mutex);
+        m_statistics.absorb(statistics);
+    }
+
+    void moveUntilDone(OperationContext& own, TransferStatistics& statistics) {
         const MoveOneFile moveOne = m_makeMover(own);
         while (File file = take()) {
             try {
@@ -93,22 +106,19 @@ class ParallelLoop {
                 const int result = moveOne(*file, statistics);
                 if (result != 0) {
                     failed(std::move(file), result, nullptr);
-                    break;
+                    return;
                 }
                 moved(*file);
             } catch (const CInternetException& error) {
                 if (!own.connection && refusedForLoad(error) && handBack(file))
-                    break;
+                    return;
                 failed(std::move(file), 0, std::current_exception());
-                break;
+                return;
             } catch (...) {
                 failed(std::move(file), 0, std::current_exception());
-                break;
+                return;
             }
         }
-        dropConnection(own);
-        const std::lock_guard lock(m_mutex);
-        m_statistics.absorb(statistics);
     }
 
     // The next file to move, after the checkpoint that is due; none once the work is done or
