@@ -233,6 +233,25 @@ def write_recovery_file(folder, code, host, paths):
             f.write(record(path, width))
 
 
+def cpu_times():
+    """Busy and idle time of all cores together, in clock ticks."""
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:]]
+    idle = fields[3] + fields[4]
+    return sum(fields) - idle, idle
+
+
+def with_cores_busy(action):
+    """The action's result and the share of every core's time that went to work meanwhile
+    (qel and the server together): near 100 %, more at once cannot go faster."""
+    busy_before, idle_before = cpu_times()
+    result = action()
+    busy_after, idle_after = cpu_times()
+    busy = busy_after - busy_before
+    total = busy + idle_after - idle_before
+    return result, busy / total if total else 0.0
+
+
 class Qel:
     def __init__(self, binary, work):
         self.binary = binary
@@ -355,6 +374,7 @@ def compare_case(qel, server, work, paths, repeats, label, parallel=None):
     if parallel:
         kinds += ["qel backup N", "qel restore N"]
     times = {k: [] for k in kinds}
+    busy = {"qel backup N": [], "qel restore N": []}
     backup = os.path.join(work, "qel-copy")
     parallel_backup = os.path.join(work, "qel-parallel-copy")
     for repeat in range(repeats):
@@ -364,8 +384,10 @@ def compare_case(qel, server, work, paths, repeats, label, parallel=None):
             raise RuntimeError("qel's backup differs from the server")
         if parallel:
             folder = fresh_folder(work, "qel-parallel-copy")
-            times["qel backup N"].append(
-                qel.run("backup", server, folder, paths, fresh, parallel)[0])
+            run, share = with_cores_busy(
+                lambda: qel.run("backup", server, folder, paths, fresh, parallel))
+            times["qel backup N"].append(run[0])
+            busy["qel backup N"].append(share)
             if not same_trees(server.root, folder, paths):
                 raise RuntimeError("qel's backup with --parallel %d differs from the server"
                                    % parallel)
@@ -376,8 +398,10 @@ def compare_case(qel, server, work, paths, repeats, label, parallel=None):
         if not same_trees(server.root, backup, paths):
             raise RuntimeError("qel's restore differs from the local folder")
         if parallel:
-            times["qel restore N"].append(
-                qel.run("restore", server, parallel_backup, paths, fresh, parallel)[0])
+            run, share = with_cores_busy(
+                lambda: qel.run("restore", server, parallel_backup, paths, fresh, parallel))
+            times["qel restore N"].append(run[0])
+            busy["qel restore N"].append(share)
             if not same_trees(server.root, parallel_backup, paths):
                 raise RuntimeError("qel's restore with --parallel %d differs from the local "
                                    "folder" % parallel)
@@ -401,9 +425,10 @@ def compare_case(qel, server, work, paths, repeats, label, parallel=None):
                     medians[ours] / medians[mirror]))
         if parallel:
             ours_n = medians[ours + " N"]
-            line += "   qel N=%d %8.3f ms/file  speed-up %.2f  N=%d/mirror %.2f" % (
-                parallel, 1000 * ours_n / files, medians[ours] / ours_n, parallel,
-                ours_n / medians[mirror])
+            line += ("   qel N=%d %8.3f ms/file  speed-up %.2f  N=%d/mirror %.2f  cores busy "
+                     "%.0f %%" % (parallel, 1000 * ours_n / files, medians[ours] / ours_n,
+                                  parallel, ours_n / medians[mirror],
+                                  100 * statistics.median(busy[ours + " N"])))
         log(line)
     return medians
 
