@@ -221,6 +221,13 @@ Tree collectedFiles(const fs::path& root) {
     return files;
 }
 
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
 std::vector<std::string> partialDownloads(const fs::path& root) {
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(root))

@@ -110,6 +110,9 @@ std::vector<std::string> partialDownloads(const fs::path& root);
 // Remote paths as the relative paths they land at locally: without "7.0/" or a leading "/".
 std::vector<std::string> relativeRemotePaths(const std::vector<std::string>& remotePaths);
 
+// How often `what` occurs in `text` (log lines, for example).
+std::size_t countOf(const std::string& text, const std::string& what);
+
 // Every entry directly below `dir`, by name.
 std::vector<std::string> entriesOf(const fs::path& dir);
 

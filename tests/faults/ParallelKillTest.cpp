@@ -18,13 +18,6 @@ constexpr auto kPatientTimeout = 60s;
 constexpr auto kWaitLimit = 60s;
 constexpr int kStalledTransfer = 60;
 
-std::size_t countOf(const std::string& text, const std::string& what) {
-    std::size_t count = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 // The files a run moves, and where they stand after it: the server's for a backup, the local
 // backup's for a restore.
 struct Sides {

@@ -21,13 +21,6 @@ namespace {
 constexpr auto kPatientTimeout = 60s;
 constexpr auto kWaitLimit = 60s;
 
-std::size_t countOf(const std::string& text, const std::string& what) {
-    std::size_t count = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 // The run has logged the start of its Nth file.
 bool reachedFile(Scenario& scenario, int file) {
     const char* perFile = scenario.op() == Op::Restore ? "Putting " : "Getting ";

@@ -10,13 +10,6 @@ namespace {
 
 constexpr const char* kSuccess = "Operation completed successfully.";
 
-std::size_t countOf(const std::string& text, const std::string& what) {
-    std::size_t count = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 } // namespace
 
 Outcome transferFailure(Op op, std::uint32_t code, const std::string& message) {
