@@ -377,20 +377,24 @@ def compare_case(qel, server, work, paths, repeats, label, parallel=None):
     busy = {"qel backup N": [], "qel restore N": []}
     backup = os.path.join(work, "qel-copy")
     parallel_backup = os.path.join(work, "qel-parallel-copy")
+
+    def run_parallel(operation, folder, other_side):
+        kind = "qel %s N" % operation
+        run, share = with_cores_busy(
+            lambda: qel.run(operation, server, folder, paths, fresh, parallel))
+        times[kind].append(run[0])
+        busy[kind].append(share)
+        if not same_trees(server.root, folder, paths):
+            raise RuntimeError("qel's %s with --parallel %d differs from %s"
+                               % (operation, parallel, other_side))
+
     for repeat in range(repeats):
         folder = fresh_folder(work, "qel-copy")
         times["qel backup"].append(qel.run("backup", server, folder, paths, fresh)[0])
         if not same_trees(server.root, folder, paths):
             raise RuntimeError("qel's backup differs from the server")
         if parallel:
-            folder = fresh_folder(work, "qel-parallel-copy")
-            run, share = with_cores_busy(
-                lambda: qel.run("backup", server, folder, paths, fresh, parallel))
-            times["qel backup N"].append(run[0])
-            busy["qel backup N"].append(share)
-            if not same_trees(server.root, folder, paths):
-                raise RuntimeError("qel's backup with --parallel %d differs from the server"
-                                   % parallel)
+            run_parallel("backup", fresh_folder(work, "qel-parallel-copy"), "the server")
         times["ftplib get"].append(ftplib_get(server, fresh_folder(work, "ftplib-copy"), paths))
         times["mirror get"].append(mirror_get(server, fresh_folder(work, "mirror-copy")))
 
@@ -398,13 +402,7 @@ def compare_case(qel, server, work, paths, repeats, label, parallel=None):
         if not same_trees(server.root, backup, paths):
             raise RuntimeError("qel's restore differs from the local folder")
         if parallel:
-            run, share = with_cores_busy(
-                lambda: qel.run("restore", server, parallel_backup, paths, fresh, parallel))
-            times["qel restore N"].append(run[0])
-            busy["qel restore N"].append(share)
-            if not same_trees(server.root, parallel_backup, paths):
-                raise RuntimeError("qel's restore with --parallel %d differs from the local "
-                                   "folder" % parallel)
+            run_parallel("restore", parallel_backup, "the local folder")
         times["ftplib put"].append(ftplib_put(server, backup, paths))
         target = "mirror-up%d" % repeat
         os.makedirs(os.path.join(server.root, target))
